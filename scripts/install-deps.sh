@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what Parlivo needs to build, run and test on Debian 12. Safe to run again.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libgl-dev
+    libespeak-ng-dev espeak-ng-data espeak-ng
+    flite1-dev libsonic-dev libsndfile1-dev
+    fonts-liberation
+    pulseaudio pulseaudio-utils
+    xvfb xclip
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

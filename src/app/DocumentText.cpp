@@ -1,0 +1,45 @@
+#include "DocumentText.h"
+
+#include <QPlainTextEdit>
+
+namespace {
+// Above this, lines are wrapped anywhere instead of at word boundaries: laying out a 1 MB word
+// at word boundaries takes over a minute, anywhere about a second.
+constexpr qsizetype kLongRun = 4000;
+} // namespace
+
+QString DocumentText::toCrlf(QString text) {
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+}
+
+qsizetype DocumentText::longestRun(const QString &text) {
+    qsizetype longest = 0;
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        if (c.isSpace()) {
+            run = 0;
+        } else if (++run > longest) {
+            longest = run;
+        }
+    }
+    return longest;
+}
+
+QString DocumentText::text() const { return toCrlf(m_edit.toPlainText()); }
+
+QString DocumentText::selectedText() const {
+    return toCrlf(m_edit.textCursor().selectedText());
+}
+
+void DocumentText::setText(const QString &text) {
+    chooseWrapMode(text);
+    m_edit.setPlainText(text);
+}
+
+void DocumentText::chooseWrapMode(const QString &text) {
+    const auto mode = longestRun(text) > kLongRun ? QTextOption::WrapAnywhere
+                                                  : QTextOption::WrapAtWordBoundaryOrAnywhere;
+    if (m_edit.wordWrapMode() != mode)
+        m_edit.setWordWrapMode(mode);
+}

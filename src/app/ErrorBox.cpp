@@ -1,0 +1,31 @@
+#include "ErrorBox.h"
+
+#include "EngineError.h"
+
+#include <QMessageBox>
+
+#include <exception>
+#include <new>
+
+namespace app {
+
+void showErrorBox(QWidget *parent, int number, const QString &description) {
+    QMessageBox box(QMessageBox::Critical, kAppTitle,
+                    QObject::tr("Error %1: %2").arg(number).arg(description), QMessageBox::Ok,
+                    parent);
+    box.exec();
+}
+
+void runGuarded(QWidget *parent, const std::function<void()> &handler) {
+    try {
+        handler();
+    } catch (const speech::EngineError &e) {
+        showErrorBox(parent, e.number(), e.description());
+    } catch (const std::bad_alloc &) {
+        showErrorBox(parent, 7, QObject::tr("Out of memory"));
+    } catch (const std::exception &e) {
+        showErrorBox(parent, 5, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+} // namespace app

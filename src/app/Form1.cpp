@@ -1,0 +1,148 @@
+#include "Form1.h"
+
+#include "DocumentText.h"
+#include "ErrorBox.h"
+#include "PlaybackControls.h"
+#include "SpeechEngine.h"
+
+#include <QLayout>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace {
+
+// Placements are designed in twips; 15 twips make one pixel at 96 dpi.
+constexpr QRect twips(int left, int top, int width, int height) {
+    return {left / 15, top / 15, width / 15, height / 15};
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, QRect place) {
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(place);
+    // Enter in the window presses no button.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+} // namespace
+
+Form1::Form1(QWidget *parent)
+    : QMainWindow(parent), Talker(std::make_unique<speech::SpeechEngine>()) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Dunmere Software - Parlivo"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    Talker->setObjectName(QStringLiteral("Talker"));
+
+    auto *client = new QWidget(this);
+    client->setFixedSize(twips(0, 0, 4680, 3750).size());
+    setCentralWidget(client);
+    createControls(client);
+    createMenus();
+    // The layout is fixed: the window keeps the size of its client area plus the menu bar.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls(QWidget *client) {
+    Text1 = new QPlainTextEdit(client);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(twips(120, 120, 3015, 2415));
+    QFont font(QStringLiteral("Times New Roman"));
+    font.setPointSizeF(14.25);
+    font.setWeight(QFont::Normal);
+    Text1->setFont(font);
+    Text1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Text1->setTabChangesFocus(true);
+    m_document = std::make_unique<DocumentText>(*Text1);
+
+    Command1 = makeButton(client, "Command1", QStringLiteral(">"), twips(2280, 2520, 255, 495));
+    Command2 = makeButton(client, "Command2", speech::kPauseCaption, twips(1320, 2520, 375, 495));
+    Command3 = makeButton(client, "Command3", QStringLiteral("ST"), twips(1800, 2520, 375, 495));
+    Command4 = makeButton(client, "Command4", QStringLiteral("Give Command"),
+                          twips(1320, 3120, 1215, 495));
+    Command5 = makeButton(client, "Command5", QStringLiteral("Read Mode"),
+                          twips(2640, 3120, 1215, 495));
+
+    // Tab order: the text, then ">", "||", "ST" (not the row's left-to-right order), then the rest.
+    setTabOrder(Text1, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Command3);
+    setTabOrder(Command3, Command4);
+    setTabOrder(Command4, Command5);
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::onCommand1Clicked);
+    connect(Command2, &QPushButton::clicked, this, &Form1::onCommand2Clicked);
+    connect(Command3, &QPushButton::clicked, this, &Form1::onCommand3Clicked);
+    connect(Command4, &QPushButton::clicked, this, &Form1::onCommand4Clicked);
+    connect(Command5, &QPushButton::clicked, this, &Form1::onCommand5Clicked);
+}
+
+void Form1::createMenus() {
+    auto addItem = [this](QMenu *menu, const char *name, const QString &caption,
+                          void (Form1::*handler)()) {
+        QAction *action = menu->addAction(caption);
+        action->setObjectName(QLatin1String(name));
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    mnuItemFile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuItemFile->setObjectName(QStringLiteral("mnuItemFile"));
+    mnuItemOpenDocument = addItem(mnuItemFile, "mnuItemOpenDocument",
+                                  QStringLiteral("&Open Document"),
+                                  &Form1::onMnuItemOpenDocumentClicked);
+    mnuItemSaveDocument = addItem(mnuItemFile, "mnuItemSaveDocument",
+                                  QStringLiteral("&Save Document"),
+                                  &Form1::onMnuItemSaveDocumentClicked);
+    mnuItemExporttoWav = addItem(mnuItemFile, "mnuItemExporttoWav",
+                                 QStringLiteral("Export to &Wav"),
+                                 &Form1::onMnuItemExporttoWavClicked);
+    mnuItemExit = addItem(mnuItemFile, "mnuItemExit", QStringLiteral("&Exit"),
+                          &Form1::onMnuItemExitClicked);
+
+    mnuItemEdit = menuBar()->addMenu(QStringLiteral("E&dit"));
+    mnuItemEdit->setObjectName(QStringLiteral("mnuItemEdit"));
+    mnuItemCopy = addItem(mnuItemEdit, "mnuItemCopy", QStringLiteral("&Copy"),
+                          &Form1::onMnuItemCopyClicked);
+    mnuItemPaste = addItem(mnuItemEdit, "mnuItemPaste", QStringLiteral("&Paste"),
+                           &Form1::onMnuItemPasteClicked);
+    mnuItemOption = addItem(mnuItemEdit, "mnuItemOption", QStringLiteral("&Options"),
+                            &Form1::onMnuItemOptionClicked);
+}
+
+void Form1::onCommand1Clicked() { speech::speakWholeText(*Talker, m_document->text()); }
+
+void Form1::onCommand2Clicked() {
+    app::runGuarded(this, [this] {
+        Command2->setText(speech::togglePause(*Talker, Command2->text()));
+    });
+}
+
+void Form1::onCommand3Clicked() {
+    app::runGuarded(this, [this] { speech::stopSpeaking(*Talker); });
+}
+
+void Form1::onCommand4Clicked() {}
+
+void Form1::onCommand5Clicked() {}
+
+void Form1::onMnuItemOpenDocumentClicked() {}
+
+void Form1::onMnuItemSaveDocumentClicked() {}
+
+void Form1::onMnuItemExporttoWavClicked() {}
+
+void Form1::onMnuItemExitClicked() {
+    app::runGuarded(this, [this] { close(); });
+}
+
+void Form1::onMnuItemCopyClicked() {}
+
+void Form1::onMnuItemPasteClicked() {}
+
+void Form1::onMnuItemOptionClicked() {}

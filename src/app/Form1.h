@@ -1,0 +1,64 @@
+#pragma once
+// The main window: the text area, the playback buttons, the menus and the one speech engine.
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QAction;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class DocumentText;
+
+namespace speech {
+class SpeechEngine;
+}
+
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit Form1(QWidget *parent = nullptr);
+    ~Form1() override;
+
+    speech::SpeechEngine &talker() { return *Talker; }
+    DocumentText &document() { return *m_document; }
+
+    // Controls, named as everywhere else in the program.
+    QPlainTextEdit *Text1 = nullptr;
+    QPushButton *Command1 = nullptr; // ">"
+    QPushButton *Command2 = nullptr; // "||" / "RES"
+    QPushButton *Command3 = nullptr; // "ST"
+    QPushButton *Command4 = nullptr; // "Give Command"
+    QPushButton *Command5 = nullptr; // "Read Mode"
+    QMenu *mnuItemFile = nullptr;
+    QAction *mnuItemOpenDocument = nullptr;
+    QAction *mnuItemSaveDocument = nullptr;
+    QAction *mnuItemExporttoWav = nullptr;
+    QAction *mnuItemExit = nullptr;
+    QMenu *mnuItemEdit = nullptr;
+    QAction *mnuItemCopy = nullptr;
+    QAction *mnuItemPaste = nullptr;
+    QAction *mnuItemOption = nullptr;
+
+private slots:
+    void onCommand1Clicked();
+    void onCommand2Clicked();
+    void onCommand3Clicked();
+    void onCommand4Clicked();
+    void onCommand5Clicked();
+    void onMnuItemOpenDocumentClicked();
+    void onMnuItemSaveDocumentClicked();
+    void onMnuItemExporttoWavClicked();
+    void onMnuItemExitClicked();
+    void onMnuItemCopyClicked();
+    void onMnuItemPasteClicked();
+    void onMnuItemOptionClicked();
+
+private:
+    void createControls(QWidget *client);
+    void createMenus();
+
+    std::unique_ptr<speech::SpeechEngine> Talker;
+    std::unique_ptr<DocumentText> m_document;
+};

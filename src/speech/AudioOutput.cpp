@@ -1,0 +1,160 @@
+#include "AudioOutput.h"
+
+#include "PcmQueue.h"
+
+#include <QAudioFormat>
+#include <QMediaDevices>
+
+#include <chrono>
+#include <cstring>
+
+namespace speech {
+namespace {
+
+// A small sink buffer keeps the heard position close to what was handed over. (Pause corks the
+// stream and stop disconnects it, so neither waits for the buffer to play out.) Below about 60 ms
+// the sound server waits for more than the sink ever writes and playback never starts.
+constexpr int kSinkBufferMs = 60;
+// After the last sample, keep feeding silence this long so the sound server plays the tail out
+// before the stream is suspended.
+constexpr int kTailMs = 250;
+
+qint64 nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+// The sink pulls from here. It never runs dry: when the queue is empty it gets silence, so the
+// stream never drops into its idle state, whose recovery would cut or delay audio.
+class AudioOutput::Source : public QIODevice {
+public:
+    explicit Source(AudioOutput &owner) : m_owner(owner) {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    qint64 readData(char *data, qint64 maxBytes) override { return m_owner.fill(data, maxBytes); }
+    qint64 writeData(const char *, qint64) override { return -1; }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return 1 << 20; }
+
+private:
+    AudioOutput &m_owner;
+};
+
+AudioOutput::AudioOutput(PcmQueue &queue, std::atomic<bool> &paused)
+    : m_queue(queue), m_paused(paused) {}
+
+AudioOutput::~AudioOutput() { close(); }
+
+qint64 AudioOutput::fill(char *data, qint64 maxBytes) {
+    const auto maxSamples = static_cast<std::size_t>(maxBytes / 2);
+    auto *out = reinterpret_cast<std::int16_t *>(data);
+    std::size_t got = 0;
+    if (!m_paused)
+        got = m_queue.pop(out, maxSamples);
+    if (got > 0 && m_firstFrameNs.load() == 0)
+        m_firstFrameNs = nowNs();
+    std::memset(out + got, 0, (maxSamples - got) * sizeof(std::int16_t));
+
+    const qint64 buffered =
+        m_sink ? (m_sink->bufferSize() - m_sink->bytesFree()) / 2 : 0;
+    const auto consumed = static_cast<qint64>(m_queue.consumed());
+    m_heard = static_cast<std::uint64_t>(std::max<qint64>(0, consumed - buffered));
+
+    if (got == 0 && !m_paused && m_queue.finished()) {
+        m_trailingSilence += static_cast<qint64>(maxSamples);
+        const quint64 generation = m_queue.generation();
+        if (m_trailingSilence >= qint64(m_sampleRate) * kTailMs / 1000 &&
+            generation != m_drainedGeneration) {
+            m_drainedGeneration = generation;
+            m_heard = m_queue.consumed();
+            QMetaObject::invokeMethod(
+                this, [this, generation] { onDrainedInSink(generation); }, Qt::QueuedConnection);
+        }
+    } else if (got > 0) {
+        m_trailingSilence = 0;
+    }
+    return static_cast<qint64>(maxSamples * 2);
+}
+
+void AudioOutput::onDrainedInSink(quint64 generation) {
+    // Nothing more to play: stop pulling silence until the next request.
+    if (m_sink && m_sink->state() != QAudio::SuspendedState)
+        m_sink->suspend();
+    emit drained(generation);
+}
+
+void AudioOutput::open(int sampleRate) {
+    close();
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (device.isNull()) {
+        emit failed(tr("No audio output device is available"));
+        return;
+    }
+    QAudioFormat format;
+    format.setSampleRate(sampleRate);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Int16);
+    m_sink = std::make_unique<QAudioSink>(device, format);
+    m_sink->setBufferSize(sampleRate * kSinkBufferMs / 1000 * 2); // whole frames
+    m_source = std::make_unique<Source>(*this);
+    m_sampleRate = sampleRate;
+    m_trailingSilence = 0;
+    m_sink->start(m_source.get());
+    if (m_sink->error() != QAudio::NoError || m_sink->state() == QAudio::StoppedState) {
+        const QAudio::Error error = m_sink->error();
+        close();
+        emit failed(error == QAudio::OpenError ? tr("The audio output could not be opened")
+                                               : tr("The audio output failed"));
+        return;
+    }
+    m_open = true;
+}
+
+void AudioOutput::close() {
+    if (m_sink) {
+        m_sink->stop();
+        m_sink.reset();
+    }
+    m_source.reset();
+    m_open = false;
+}
+
+void AudioOutput::newGeneration() {
+    m_firstFrameNs = 0;
+    m_trailingSilence = 0;
+    m_heard = 0;
+}
+
+void AudioOutput::play(int sampleRate) {
+    m_wantedRate = sampleRate;
+    if (m_paused)
+        return;
+    if (!m_sink || m_sampleRate != sampleRate) {
+        open(sampleRate);
+        return;
+    }
+    m_trailingSilence = 0;
+    if (m_sink->state() == QAudio::SuspendedState)
+        m_sink->resume();
+}
+
+void AudioOutput::pauseOutput() {
+    if (m_sink && m_sink->state() != QAudio::SuspendedState)
+        m_sink->suspend();
+}
+
+void AudioOutput::resumeOutput() {
+    if (m_paused || m_wantedRate == 0 || m_queue.finished())
+        return;
+    play(m_wantedRate);
+}
+
+void AudioOutput::stopOutput() {
+    close();
+    m_wantedRate = 0;
+}
+
+} // namespace speech

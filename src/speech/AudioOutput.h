@@ -1,0 +1,65 @@
+#pragma once
+// Plays the PCM queue through a QAudioSink in pull mode. Lives on its own thread: every slot is
+// called through a queued connection, and the sink's reads happen there too.
+
+#include <QAudioSink>
+#include <QIODevice>
+#include <QObject>
+
+#include <atomic>
+#include <memory>
+
+namespace speech {
+
+class PcmQueue;
+
+class AudioOutput : public QObject {
+    Q_OBJECT
+public:
+    AudioOutput(PcmQueue &queue, std::atomic<bool> &paused);
+    ~AudioOutput() override;
+
+    // Samples of the current generation that have left the sink's buffer (heard, give or take
+    // the sound server's own latency). Any thread.
+    std::uint64_t heardSamples() const { return m_heard.load(); }
+    // Monotonic time (ns) when the first sample of the current generation was handed to the sink;
+    // 0 until then. Any thread.
+    qint64 firstFrameNs() const { return m_firstFrameNs.load(); }
+    bool isOpen() const { return m_open.load(); }
+
+public slots:
+    // Audio of a generation is arriving at `sampleRate`: make sure the sink runs (unless paused).
+    void play(int sampleRate);
+    void pauseOutput();
+    void resumeOutput();
+    // Drops what the sink holds: silent at once.
+    void stopOutput();
+    void newGeneration();
+
+signals:
+    void failed(const QString &reason);
+    // Everything of `generation` has been played.
+    void drained(quint64 generation);
+
+private:
+    class Source;
+    friend class Source;
+    qint64 fill(char *data, qint64 maxBytes);
+    void open(int sampleRate);
+    void close();
+    void onDrainedInSink(quint64 generation);
+
+    PcmQueue &m_queue;
+    std::atomic<bool> &m_paused;
+    std::unique_ptr<QAudioSink> m_sink;
+    std::unique_ptr<Source> m_source;
+    int m_sampleRate = 0;
+    int m_wantedRate = 0;
+    qint64 m_trailingSilence = 0;    // samples of silence fed since the queue ran dry at its end
+    quint64 m_drainedGeneration = 0; // last generation reported as drained
+    std::atomic<std::uint64_t> m_heard{0};
+    std::atomic<qint64> m_firstFrameNs{0};
+    std::atomic<bool> m_open{false};
+};
+
+} // namespace speech

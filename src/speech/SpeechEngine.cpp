@@ -1,0 +1,199 @@
+#include "SpeechEngine.h"
+
+#include "AudioOutput.h"
+#include "PcmQueue.h"
+#include "SynthClient.h"
+
+#include <QMediaDevices>
+#include <QMetaObject>
+
+#include <chrono>
+#include <csignal>
+#include <sys/wait.h>
+
+namespace speech {
+namespace proto = parlivo::proto;
+
+namespace {
+// Half a second of queued audio at espeak-ng's rate; the worker's pipe holds a little more.
+constexpr std::size_t kQueueSamples = 11025;
+} // namespace
+
+SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
+    : QObject(parent), m_queue(std::make_unique<PcmQueue>(kQueueSamples)),
+      m_timeline(std::make_unique<Timeline>()), m_voice(defaultVoiceFor(QLocale::system())) {
+    qRegisterMetaType<speech::EngineError>();
+
+    m_audioThread.setObjectName(QStringLiteral("parlivo-audio"));
+    m_output = new AudioOutput(*m_queue, m_paused);
+    m_output->moveToThread(&m_audioThread);
+    connect(m_output, &AudioOutput::failed, this, [this](const QString &reason) {
+        setSpeaking(false);
+        emit errorOccurred(EngineError(EngineError::AudioOutput, reason));
+    });
+    connect(m_output, &AudioOutput::drained, this, &SpeechEngine::onDrained);
+    m_audioThread.start();
+
+    SynthClient::Handlers handlers;
+    handlers.audio = [this](proto::Audio &audio) {
+        if (audio.id != m_queue->generation())
+            return;
+        if (!m_firstAudioSeen.exchange(true)) {
+            const int rate = static_cast<int>(audio.sampleRate);
+            QMetaObject::invokeMethod(m_output, [this, rate] { m_output->play(rate); });
+        }
+        m_timeline->addWords(audio.id, audio.marks);
+        m_timeline->forgetBefore(m_output->heardSamples());
+        m_queue->push(audio.id, audio.samples.data(), audio.samples.size());
+    };
+    handlers.sentence = [this](const proto::Sentence &s) { m_timeline->addSentence(s); };
+    handlers.done = [this](const proto::Done &done) { m_queue->finish(done.id); };
+    handlers.error = [this](const proto::Error &error) {
+        if (error.id != 0 && error.id != m_queue->generation())
+            return;
+        m_queue->finish(error.id);
+        const QString text = QString::fromStdString(error.message);
+        QMetaObject::invokeMethod(this, [this, text] {
+            emit errorOccurred(EngineError(EngineError::Synthesis, text));
+        });
+    };
+    handlers.died = [this](int status) {
+        m_queue->finish(m_queue->generation());
+        QMetaObject::invokeMethod(this, [this, status] { onWorkerDied(status); });
+    };
+    m_client = std::make_unique<SynthClient>(
+        workerProgram.isEmpty() ? SynthClient::defaultProgram() : workerProgram,
+        std::move(handlers));
+    try {
+        m_client->ensureRunning();
+    } catch (const EngineError &) {
+        // Reported by the first speak(), which tries again.
+    }
+}
+
+SpeechEngine::~SpeechEngine() {
+    // Wake a reader blocked on a full queue before ending the worker it reads from.
+    m_queue->close();
+    m_client->shutdown();
+    QMetaObject::invokeMethod(m_output, [this] { delete m_output; }, Qt::BlockingQueuedConnection);
+    m_audioThread.quit();
+    m_audioThread.wait();
+}
+
+QString SpeechEngine::defaultVoiceFor(const QLocale &locale) {
+    if (locale.language() == QLocale::C || locale.language() == QLocale::AnyLanguage)
+        return QStringLiteral("espeak:en");
+    // "pt_BR" -> "pt-br"; the worker falls back to "pt" and then to English.
+    return QStringLiteral("espeak:") + locale.name().toLower().replace(u'_', u'-');
+}
+
+void SpeechEngine::ensureAudioDevice() const {
+    if (QMediaDevices::defaultAudioOutput().isNull())
+        throw EngineError(EngineError::NoAudioDevice,
+                          tr("No audio output device is available"));
+}
+
+void SpeechEngine::speak(const QString &text) {
+    ensureAudioDevice();
+    m_client->ensureRunning();
+    m_text = text;
+    startRequest(0);
+}
+
+void SpeechEngine::startRequest(qsizetype from) {
+    const quint64 previous = m_generation;
+    ++m_generation;
+    m_requestStart = from;
+    m_firstAudioSeen = false;
+    m_timeline->reset(m_generation);
+    m_queue->reset(m_generation);
+    QMetaObject::invokeMethod(m_output, [this] { m_output->newGeneration(); });
+    if (previous != 0)
+        m_client->cancel(previous);
+    m_client->speak(m_generation, m_text, from, m_wpm, m_voice.toStdString());
+    setSpeaking(true);
+}
+
+void SpeechEngine::stop() {
+    const quint64 previous = m_generation;
+    ++m_generation;
+    m_timeline->reset(m_generation);
+    m_queue->reset(m_generation);
+    m_queue->finish(m_generation);
+    QMetaObject::invokeMethod(m_output, [this] { m_output->stopOutput(); });
+    if (m_client->isRunning())
+        m_client->cancel(previous);
+    setSpeaking(false);
+}
+
+void SpeechEngine::pause() {
+    m_paused = true;
+    QMetaObject::invokeMethod(m_output, [this] { m_output->pauseOutput(); });
+}
+
+void SpeechEngine::resume() {
+    m_paused = false;
+    QMetaObject::invokeMethod(m_output, [this] { m_output->resumeOutput(); });
+}
+
+void SpeechEngine::setSpeed(int wpm) {
+    m_wpm = wpm;
+    if (!m_speaking || !m_client->isRunning())
+        return;
+    // Say the rest again at the new speed, from the start of the word being heard, so the change
+    // is heard within a word rather than at the next paragraph.
+    const auto word = m_timeline->wordAt(m_output->heardSamples());
+    startRequest(word ? word->offset : m_requestStart);
+}
+
+void SpeechEngine::setVoice(const QString &id) {
+    m_voice = id;
+    if (!m_speaking || !m_client->isRunning())
+        return;
+    const auto word = m_timeline->wordAt(m_output->heardSamples());
+    startRequest(word ? word->offset : m_requestStart);
+}
+
+std::optional<TextRange> SpeechEngine::currentWord() const {
+    if (!m_speaking)
+        return std::nullopt;
+    return m_timeline->wordAt(m_output->heardSamples());
+}
+
+std::optional<TextRange> SpeechEngine::currentSentence() const {
+    if (!m_speaking)
+        return std::nullopt;
+    return m_timeline->sentenceAt(m_output->heardSamples());
+}
+
+qint64 SpeechEngine::workerPid() const { return m_client->pid(); }
+qint64 SpeechEngine::firstFrameNs() const { return m_output->firstFrameNs(); }
+std::uint64_t SpeechEngine::heardSamples() const { return m_output->heardSamples(); }
+
+void SpeechEngine::onWorkerDied(int status) {
+    // A worker that ended while it had nothing to say (we shut it, or it was idle) is restarted
+    // quietly by the next request; one that died while speaking is reported once.
+    if (!m_speaking)
+        return;
+    QString how = tr("The speech synthesiser stopped unexpectedly");
+    if (WIFSIGNALED(status))
+        how += tr(" (signal %1)").arg(WTERMSIG(status));
+    // With no audio of this request yet, nothing is left to drain: speech is over now.
+    if (!m_firstAudioSeen)
+        setSpeaking(false);
+    emit errorOccurred(EngineError(EngineError::WorkerDied, how));
+}
+
+void SpeechEngine::onDrained(quint64 generation) {
+    if (generation == m_generation)
+        setSpeaking(false);
+}
+
+void SpeechEngine::setSpeaking(bool speaking) {
+    if (m_speaking == speaking)
+        return;
+    m_speaking = speaking;
+    emit speakingChanged(speaking);
+}
+
+} // namespace speech

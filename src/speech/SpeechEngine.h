@@ -1,0 +1,97 @@
+#pragma once
+// Talker: the window's speech engine. Every call returns at once; speech goes on in the worker
+// process and on the audio thread.
+
+#include "EngineError.h"
+#include "Timeline.h"
+
+#include <QLocale>
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+namespace speech {
+
+class AudioOutput;
+class PcmQueue;
+class SynthClient;
+
+struct Voice {
+    QString id;
+    QString name;
+    QString language;
+    QString engine;
+};
+
+class SpeechEngine : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMinSpeed = 50;
+    static constexpr int kMaxSpeed = 510;
+
+    // `workerProgram` empty: the parlivo-synth next to this program. The worker is started here,
+    // so that the first speak() does not pay for it; a failure is reported by speak().
+    explicit SpeechEngine(QObject *parent = nullptr, const QString &workerProgram = {});
+    ~SpeechEngine() override;
+
+    // Replaces whatever is queued or playing. While paused, loads the text and stays silent.
+    // Throws EngineError (no audio device, worker cannot start).
+    void speak(const QString &text);
+    // Drops everything queued; the paused state stays as it is.
+    void stop();
+    // Sets the paused state (also when idle) and silences output at once.
+    void pause();
+    void resume();
+    // Words per minute; applies from the word being heard. 0 is the synthesiser's default.
+    void setSpeed(int wpm);
+    int speed() const { return m_wpm; }
+    void setVoice(const QString &id);
+    QString voice() const { return m_voice; }
+
+    bool isPaused() const { return m_paused.load(); }
+    bool isSpeaking() const { return m_speaking; }
+
+    // The word and sentence being heard, as ranges of the text last given to speak().
+    std::optional<TextRange> currentWord() const;
+    std::optional<TextRange> currentSentence() const;
+
+    // For measurements and tests.
+    qint64 workerPid() const;
+    qint64 firstFrameNs() const; // when the current request's first sample reached the sink
+    std::uint64_t heardSamples() const;
+
+    // The voice for a locale's language, falling back to English.
+    static QString defaultVoiceFor(const QLocale &locale);
+
+signals:
+    void speakingChanged(bool speaking);
+    void errorOccurred(const speech::EngineError &error);
+
+private:
+    void startRequest(qsizetype from);
+    void ensureAudioDevice() const;
+    void onWorkerDied(int status);
+    void onDrained(quint64 generation);
+    void setSpeaking(bool speaking);
+
+    std::unique_ptr<PcmQueue> m_queue;
+    std::unique_ptr<Timeline> m_timeline;
+    std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_firstAudioSeen{false};
+    QThread m_audioThread;
+    AudioOutput *m_output = nullptr; // lives on m_audioThread
+    std::unique_ptr<SynthClient> m_client;
+
+    QString m_text;   // what the last speak() was given
+    quint64 m_generation = 0;
+    qsizetype m_requestStart = 0;
+    int m_wpm = 0;
+    QString m_voice;
+    bool m_speaking = false;
+};
+
+} // namespace speech

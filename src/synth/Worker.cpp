@@ -1,0 +1,179 @@
+#include "Worker.h"
+
+#include "Chunker.h"
+#include "TextUnits.h"
+#include "WordMarks.h"
+
+#include <stdexcept>
+
+namespace parlivo::synth {
+
+namespace {
+constexpr std::uint32_t kErrorSynthesis = 2;
+constexpr std::uint32_t kErrorStart = 1;
+} // namespace
+
+Worker::Worker(std::function<std::unique_ptr<Backend>()> makeBackend, FrameWriter write)
+    : m_makeBackend(std::move(makeBackend)), m_write(std::move(write)) {}
+
+void Worker::post(proto::Message message) {
+    std::scoped_lock lock(m_mutex);
+    if (auto *speak = std::get_if<proto::Speak>(&message)) {
+        auto job = std::make_unique<Job>();
+        job->id = speak->id;
+        job->wpm = static_cast<int>(speak->wpm);
+        job->baseOffset = speak->baseOffset;
+        job->voice = std::move(speak->voice);
+        job->text = std::move(speak->text);
+        job->final = speak->final;
+        m_wanted = job->id;
+        m_job = std::move(job);
+    } else if (auto *more = std::get_if<proto::SpeakMore>(&message)) {
+        if (m_job && m_job->id == more->id && !m_job->final) {
+            m_job->text += more->text;
+            m_job->final = more->final;
+        }
+    } else if (auto *cancel = std::get_if<proto::Cancel>(&message)) {
+        if (m_wanted == cancel->id) {
+            m_wanted = 0;
+            m_job.reset();
+        }
+    } else if (std::holds_alternative<proto::ListVoices>(message)) {
+        m_voicesWanted = true;
+    }
+    m_wake.notify_all();
+}
+
+void Worker::shutdown() {
+    std::scoped_lock lock(m_mutex);
+    m_quit = true;
+    m_wanted = 0;
+    m_wake.notify_all();
+}
+
+void Worker::applyVoice(Backend &backend, const std::string &voice) {
+    if (voice == m_currentVoice)
+        return;
+    std::string name = voice.starts_with("espeak:") ? voice.substr(7) : voice;
+    // A regional variant we lack falls back to its language, then to English.
+    if (!backend.setVoice(name)) {
+        const auto dash = name.find('-');
+        if (dash == std::string::npos || !backend.setVoice(name.substr(0, dash)))
+            backend.setVoice("en");
+    }
+    m_currentVoice = voice;
+}
+
+int Worker::run() {
+    std::unique_ptr<Backend> backend;
+    try {
+        backend = m_makeBackend();
+    } catch (const std::exception &e) {
+        m_write(proto::encode(proto::Error{0, kErrorStart, e.what()}));
+        return 3;
+    }
+    if (!m_write(proto::encode(proto::Ready{})))
+        return 0;
+
+    for (;;) {
+        std::unique_lock lock(m_mutex);
+        text::ChunkResult next;
+        m_wake.wait(lock, [&] {
+            if (m_quit || m_voicesWanted)
+                return true;
+            if (!m_job)
+                return false;
+            next = text::nextChunk(m_job->text, m_job->position, m_job->final);
+            return next.status != text::ChunkStatus::NeedMore;
+        });
+        if (m_quit)
+            return 0;
+        if (m_voicesWanted) {
+            m_voicesWanted = false;
+            lock.unlock();
+            if (!m_write(proto::encode(proto::Voices{backend->voices()})))
+                return 0;
+            continue;
+        }
+        Job &job = *m_job;
+        if (next.status == text::ChunkStatus::End) {
+            const proto::Done done{job.id, job.samples};
+            m_job.reset();
+            lock.unlock();
+            if (!m_write(proto::encode(done)))
+                return 0;
+            continue;
+        }
+        // Copy the chunk out: the reader thread may append to the text while we synthesise.
+        const std::size_t start = next.chunk.start;
+        std::u16string chunk = job.text.substr(start, next.chunk.length);
+        job.position = start + next.chunk.length;
+        Job snapshot;
+        snapshot.id = job.id;
+        snapshot.wpm = job.wpm;
+        snapshot.baseOffset = job.baseOffset;
+        snapshot.voice = job.voice;
+        snapshot.samples = job.samples;
+        lock.unlock();
+
+        try {
+            speakChunk(*backend, snapshot, start, std::move(chunk));
+        } catch (const std::exception &e) {
+            if (!m_write(proto::encode(proto::Error{snapshot.id, kErrorSynthesis, e.what()})))
+                return 0;
+        }
+
+        lock.lock();
+        if (m_job && m_job->id == snapshot.id)
+            m_job->samples = snapshot.samples;
+    }
+}
+
+void Worker::speakChunk(Backend &backend, Job &job, std::size_t start, std::u16string chunk) {
+    if (!stillWanted(job.id))
+        return;
+    applyVoice(backend, job.voice);
+    if (job.wpm != m_currentWpm) {
+        backend.setSpeed(job.wpm);
+        m_currentWpm = job.wpm;
+    }
+    const std::uint32_t chunkOffset = job.baseOffset + static_cast<std::uint32_t>(start);
+    if (!m_write(proto::encode(proto::Sentence{job.id, job.samples, chunkOffset,
+                                               static_cast<std::uint32_t>(chunk.size())})))
+        throw std::runtime_error("window gone");
+
+    const std::uint64_t chunkStart = job.samples;
+    std::uint64_t produced = 0;
+    std::uint32_t lastWord = UINT32_MAX;
+    const int rate = backend.sampleRate();
+    auto sink = [&](const std::int16_t *samples, std::size_t count,
+                    const std::vector<ChunkWord> &words) {
+        if (!stillWanted(job.id))
+            return false;
+        proto::Audio audio;
+        audio.id = job.id;
+        audio.sampleRate = static_cast<std::uint32_t>(rate);
+        audio.firstSample = chunkStart + produced;
+        for (const ChunkWord &w : words) {
+            const auto range = text::wordAt(chunk, w.offset);
+            if (!range)
+                continue;
+            const auto offset = chunkOffset + static_cast<std::uint32_t>(range->offset);
+            // Numbers and compounds are reported once per part: keep the first.
+            if (offset == lastWord)
+                continue;
+            lastWord = offset;
+            audio.marks.push_back({chunkStart + std::max(w.sample, produced), offset,
+                                   static_cast<std::uint32_t>(range->length)});
+        }
+        audio.samples.assign(samples, samples + count);
+        produced += count;
+        if (!m_write(proto::encode(audio)))
+            return false;
+        return stillWanted(job.id);
+    };
+    backend.synthesise(chunk, sink);
+    job.samples = chunkStart + produced;
+}
+
+} // namespace parlivo::synth

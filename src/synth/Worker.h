@@ -1,0 +1,64 @@
+#pragma once
+// The worker's request loop: a reader thread takes requests from the window, the synthesis thread
+// turns the current request into audio chunk by chunk and writes it back.
+
+#include "Backend.h"
+#include "Protocol.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace parlivo::synth {
+
+class Worker {
+public:
+    // `write` sends one encoded frame to the window; it may block (that is the flow control).
+    // It returns false once the window is gone.
+    using FrameWriter = std::function<bool(const std::string &frame)>;
+
+    // The backend factory is run on the synthesis thread, which then owns the backend.
+    Worker(std::function<std::unique_ptr<Backend>()> makeBackend, FrameWriter write);
+
+    // Called by the reader thread for each request. Never blocks on synthesis.
+    void post(proto::Message message);
+    // The window closed our input: stop after the current piece of audio.
+    void shutdown();
+    // Runs the synthesis loop on the calling thread until shutdown. Returns the exit status.
+    int run();
+
+private:
+    struct Job {
+        std::uint64_t id = 0;
+        int wpm = 0;
+        std::uint32_t baseOffset = 0;
+        std::string voice;
+        std::u16string text;
+        std::size_t position = 0;
+        bool final = false;
+        std::uint64_t samples = 0;
+    };
+
+    void speakChunk(Backend &backend, Job &job, std::size_t start, std::u16string chunk);
+    bool stillWanted(std::uint64_t id) const { return m_wanted.load() == id; }
+    void applyVoice(Backend &backend, const std::string &voice);
+
+    std::function<std::unique_ptr<Backend>()> m_makeBackend;
+    FrameWriter m_write;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::unique_ptr<Job> m_job; // guarded by m_mutex
+    bool m_voicesWanted = false; // guarded by m_mutex
+    bool m_quit = false;         // guarded by m_mutex
+    std::atomic<std::uint64_t> m_wanted{0};
+
+    std::string m_currentVoice;
+    int m_currentWpm = -1;
+};
+
+} // namespace parlivo::synth

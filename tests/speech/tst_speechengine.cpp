@@ -1,0 +1,230 @@
+// Talker end to end: the real worker, espeak-ng, QAudioSink and the test PulseAudio server, whose
+// null sink is recorded back and checked.
+#include "SinkRecorder.h"
+#include "SpeechEngine.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QAudioDevice>
+#include <QMediaDevices>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <csignal>
+
+using speech::EngineError;
+using speech::SpeechEngine;
+
+namespace {
+
+const QString kLong = QStringLiteral(
+    "The lighthouse keeper climbed the stairs every evening. He lit the lamp and watched the "
+    "ships pass by the rocks. In winter the storms were loud, and the sea came over the wall. "
+    "In summer the children from the village brought him bread and news. ");
+
+// Waits until speech has ended and been played out.
+bool waitUntilQuiet(SpeechEngine &engine, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (engine.isSpeaking() && t.elapsed() < timeoutMs)
+        QTest::qWait(20);
+    return !engine.isSpeaking();
+}
+
+} // namespace
+
+class TestSpeechEngine : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        if (QMediaDevices::defaultAudioOutput().isNull())
+            QSKIP("no sound server: run through the project's test command");
+    }
+
+    void speechReachesTheSink() {
+        SinkRecorder rec;
+        QVERIFY(rec.start());
+        SpeechEngine engine;
+        const qint64 spokeAt = rec.elapsedMs();
+        engine.speak(QStringLiteral("Hello world. This is a test."));
+        QVERIFY(engine.isSpeaking());
+        QVERIFY(waitUntilQuiet(engine, 10000));
+        rec.stop();
+        const qint64 first = rec.firstLoudMs(spokeAt);
+        QVERIFY2(first >= 0, "nothing audible reached the sink");
+        // Two short sentences: well over a second of speech, not a click.
+        QVERIFY2(rec.loudMs() > 800, qPrintable(QString::number(rec.loudMs())));
+        QVERIFY(rec.peak(0) > 3000);
+    }
+
+    void pauseIsSilentAndResumeLosesNothing() {
+        // Reference: the same text without a pause.
+        const QString text = kLong;
+        qint64 reference = 0;
+        {
+            SinkRecorder rec;
+            QVERIFY(rec.start());
+            SpeechEngine engine;
+            engine.speak(text);
+            QVERIFY(waitUntilQuiet(engine, 60000));
+            rec.stop();
+            reference = rec.lastLoudMs() - rec.firstLoudMs();
+        }
+        SinkRecorder rec;
+        QVERIFY(rec.start());
+        SpeechEngine engine;
+        engine.speak(text);
+        QTest::qWait(2000);
+        const qint64 pausedAt = rec.elapsedMs();
+        engine.pause();
+        QTest::qWait(1500);
+        const qint64 resumedAt = rec.elapsedMs();
+        engine.resume();
+        QVERIFY(waitUntilQuiet(engine, 60000));
+        rec.stop();
+        // Silent from shortly after the pause until the resume.
+        QCOMPARE(rec.loudMs(pausedAt + 100, resumedAt - 20), qint64(0));
+        QVERIFY(rec.loudMs(resumedAt, resumedAt + 1500) > 200);
+        // Nothing skipped or repeated: the speech takes as long as without the pause.
+        const qint64 spoken = rec.lastLoudMs() - rec.firstLoudMs() - (resumedAt - pausedAt);
+        QVERIFY2(std::abs(spoken - reference) < 250,
+                 qPrintable(QStringLiteral("%1 ms vs %2 ms").arg(spoken).arg(reference)));
+    }
+
+    void stopIsSilentAndKeepsThePause() {
+        SinkRecorder rec;
+        QVERIFY(rec.start());
+        SpeechEngine engine;
+        engine.speak(kLong);
+        QTest::qWait(1500);
+        const qint64 stoppedAt = rec.elapsedMs();
+        engine.stop();
+        QVERIFY(!engine.isSpeaking());
+        QTest::qWait(1000);
+        rec.stop();
+        QVERIFY(rec.loudMs(0, stoppedAt) > 500);
+        QCOMPARE(rec.loudMs(stoppedAt + 100), qint64(0));
+
+        engine.pause();
+        engine.stop();
+        QVERIFY(engine.isPaused());
+    }
+
+    void speakWhilePausedWaitsForResume() {
+        SinkRecorder rec;
+        QVERIFY(rec.start());
+        SpeechEngine engine;
+        engine.pause(); // pausing while idle sets the state
+        QVERIFY(engine.isPaused());
+        const qint64 spokeAt = rec.elapsedMs();
+        engine.speak(QStringLiteral("Waiting to be heard."));
+        QTest::qWait(1000);
+        QCOMPARE(engine.firstFrameNs(), qint64(0));
+        const qint64 resumedAt = rec.elapsedMs();
+        engine.resume();
+        QVERIFY(waitUntilQuiet(engine, 10000));
+        rec.stop();
+        QCOMPARE(rec.loudMs(spokeAt, resumedAt), qint64(0));
+        QVERIFY(rec.loudMs(resumedAt) > 500);
+    }
+
+    void speedChangeAppliesToTheRest() {
+        const QString text = kLong;
+        auto timeToSay = [&](int changeTo) {
+            SpeechEngine engine;
+            QElapsedTimer t;
+            t.start();
+            engine.speak(text);
+            QTest::qWait(800);
+            if (changeTo)
+                engine.setSpeed(changeTo);
+            waitUntilQuiet(engine, 120000);
+            return t.elapsed();
+        };
+        const qint64 normal = timeToSay(0);
+        const qint64 faster = timeToSay(400);
+        const qint64 slower = timeToSay(90);
+        QVERIFY2(faster < normal * 0.75, qPrintable(QStringLiteral("%1 vs %2").arg(faster).arg(normal)));
+        QVERIFY2(slower > normal * 1.4, qPrintable(QStringLiteral("%1 vs %2").arg(slower).arg(normal)));
+    }
+
+    void speedChangeContinuesFromTheWordHeard() {
+        SpeechEngine engine;
+        engine.speak(kLong);
+        QTest::qWait(1500);
+        const auto before = engine.currentWord();
+        QVERIFY(before);
+        engine.setSpeed(300);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.currentWord().has_value(), 3000);
+        const auto after = engine.currentWord();
+        // Re-synthesis starts at the word that was being heard, not further on or back at the
+        // start.
+        QVERIFY(after->offset >= before->offset);
+        QVERIFY2(after->offset - before->offset < 40,
+                 qPrintable(QStringLiteral("%1 -> %2").arg(before->offset).arg(after->offset)));
+        engine.stop();
+    }
+
+    void crashingTextLeavesTheEngineUsable() {
+        SpeechEngine engine;
+        QSignalSpy errors(&engine, &SpeechEngine::errorOccurred);
+        QTRY_VERIFY(engine.workerPid() > 0);
+        const qint64 pid = engine.workerPid();
+        engine.speak(QStringLiteral("Before. ") + QStringLiteral("s'").repeated(80));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.workerPid() != pid, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 10000);
+        QCOMPARE(errors.at(0).at(0).value<EngineError>().number(), int(EngineError::WorkerDied));
+
+        SinkRecorder rec;
+        QVERIFY(rec.start());
+        const qint64 spokeAt = rec.elapsedMs();
+        engine.speak(QStringLiteral("Normal text is spoken again."));
+        QVERIFY(waitUntilQuiet(engine, 10000));
+        rec.stop();
+        QVERIFY(rec.loudMs(spokeAt) > 500);
+        QCOMPARE(errors.size(), 1); // reported once
+    }
+
+    void killedWorkerIsReportedAndReplaced() {
+        SpeechEngine engine;
+        QSignalSpy errors(&engine, &SpeechEngine::errorOccurred);
+        engine.speak(kLong);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.firstFrameNs() != 0, 5000);
+        const qint64 pid = engine.workerPid();
+        QVERIFY(pid > 0);
+        ::kill(pid_t(pid), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!engine.isSpeaking(), 5000);
+        engine.speak(QStringLiteral("Speaking again."));
+        QVERIFY(engine.workerPid() != pid);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.firstFrameNs() != 0, 5000);
+        QVERIFY(waitUntilQuiet(engine, 10000));
+    }
+
+    void hostileTextsReturnAtOnce_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("10 MB") << kLong.repeated(10 * 1024 * 1024 / kLong.size());
+        QTest::newRow("NULs") << QStringLiteral("a\0b\0c. Done.");
+        QString surrogates = QStringLiteral("lone ");
+        surrogates += QChar(0xD800);
+        surrogates += QStringLiteral(" and ");
+        surrogates += QChar(0xDC00);
+        surrogates += QStringLiteral(" halves.");
+        QTest::newRow("invalid surrogates") << surrogates;
+        QTest::newRow("1 MB word") << QStringLiteral("a").repeated(1024 * 1024);
+    }
+    void hostileTextsReturnAtOnce() {
+        QFETCH(QString, text);
+        SpeechEngine engine;
+        engine.speak(text);
+        // The engine keeps working: a normal request after it is spoken.
+        QTest::qWait(300);
+        engine.speak(QStringLiteral("Fine."));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.firstFrameNs() != 0, 5000);
+        QVERIFY(waitUntilQuiet(engine, 10000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSpeechEngine)
+#include "tst_speechengine.moc"

@@ -1,0 +1,236 @@
+// The real parlivo-synth process with espeak-ng, driven through the window's own client.
+#include "SynthClient.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <csignal>
+#include <mutex>
+
+using namespace speech;
+namespace proto = parlivo::proto;
+
+namespace {
+
+// Collects everything the worker sends, safely across the reader thread.
+struct Collector {
+    std::mutex mutex;
+    std::vector<proto::WordMark> marks;
+    std::vector<proto::Sentence> sentences;
+    std::uint64_t samples = 0;
+    std::uint64_t doneTotal = 0;
+    std::uint64_t doneId = 0;
+    int rate = 0;
+    bool died = false;
+    std::vector<proto::VoiceInfo> voices;
+
+    SynthClient::Handlers handlers() {
+        SynthClient::Handlers h;
+        h.audio = [this](proto::Audio &a) {
+            std::scoped_lock lock(mutex);
+            marks.insert(marks.end(), a.marks.begin(), a.marks.end());
+            samples += a.samples.size();
+            rate = int(a.sampleRate);
+        };
+        h.sentence = [this](const proto::Sentence &s) {
+            std::scoped_lock lock(mutex);
+            sentences.push_back(s);
+        };
+        h.done = [this](const proto::Done &d) {
+            std::scoped_lock lock(mutex);
+            doneId = d.id;
+            doneTotal = d.totalSamples;
+        };
+        h.voices = [this](const proto::Voices &v) {
+            std::scoped_lock lock(mutex);
+            voices = v.voices;
+        };
+        h.died = [this](int) {
+            std::scoped_lock lock(mutex);
+            died = true;
+        };
+        return h;
+    }
+    void clear() {
+        std::scoped_lock lock(mutex);
+        marks.clear();
+        sentences.clear();
+        samples = doneTotal = doneId = 0;
+    }
+    std::uint64_t done() {
+        std::scoped_lock lock(mutex);
+        return doneId;
+    }
+    bool hasDied() {
+        std::scoped_lock lock(mutex);
+        return died;
+    }
+};
+
+QString program() { return QCoreApplication::applicationDirPath() + "/parlivo-synth"; }
+
+// Total samples for `text` at `wpm`.
+std::uint64_t lengthAt(SynthClient &client, Collector &c, std::uint64_t id, const QString &text,
+                       int wpm) {
+    c.clear();
+    client.speak(id, text, 0, wpm, "espeak:en");
+    for (int i = 0; i < 1000 && c.done() != id; ++i)
+        QTest::qWait(10);
+    std::scoped_lock lock(c.mutex);
+    return c.doneTotal;
+}
+
+} // namespace
+
+class TestWorker : public QObject {
+    Q_OBJECT
+private slots:
+    void wordMarksCoverTheWrittenWords() {
+        Collector c;
+        SynthClient client(program(), c.handlers());
+        client.ensureRunning();
+        const QString text = QStringLiteral("Hello wörld 😀. This is a test, $1,234.56 too.");
+        client.speak(1, text, 0, 0, "espeak:en");
+        QTRY_COMPARE_WITH_TIMEOUT(c.done(), std::uint64_t(1), 10000);
+        std::scoped_lock lock(c.mutex);
+        QStringList words;
+        std::uint64_t lastSample = 0;
+        for (const auto &m : c.marks) {
+            words << text.mid(m.offset, m.length);
+            QVERIFY(m.sample >= lastSample); // in the order they are heard
+            QVERIFY(m.sample <= c.doneTotal);
+            lastSample = m.sample;
+        }
+        QCOMPARE(words, (QStringList{"Hello", "wörld", "😀", "This", "is", "a", "test",
+                                     "$1,234.56", "too"}));
+        QCOMPARE(c.samples, c.doneTotal);
+        QCOMPARE(c.rate, 22050);
+        QCOMPARE(c.sentences.size(), std::size_t(2));
+        QCOMPARE(text.mid(c.sentences[1].offset, c.sentences[1].length),
+                 QStringLiteral("This is a test, $1,234.56 too."));
+    }
+
+    void offsetsCountFromTheWholeText() {
+        // A request that starts in the middle reports offsets into the whole text.
+        Collector c;
+        SynthClient client(program(), c.handlers());
+        client.ensureRunning();
+        const QString text = QStringLiteral("Skip this part. Read from here.");
+        client.speak(1, text, 16, 0, "espeak:en");
+        QTRY_COMPARE_WITH_TIMEOUT(c.done(), std::uint64_t(1), 10000);
+        std::scoped_lock lock(c.mutex);
+        QVERIFY(!c.marks.empty());
+        QCOMPARE(text.mid(c.marks.front().offset, c.marks.front().length), QStringLiteral("Read"));
+    }
+
+    void longTextArrivesInPiecesAndIsSpokenWhole() {
+        Collector c;
+        SynthClient client(program(), c.handlers());
+        client.ensureRunning();
+        // Longer than the first piece, with a word across the piece boundary.
+        QString text = QStringLiteral("x").repeated(2040) + QStringLiteral(" boundaryword end.");
+        client.speak(1, text, 0, 510, "espeak:en");
+        QTRY_COMPARE_WITH_TIMEOUT(c.done(), std::uint64_t(1), 30000);
+        std::scoped_lock lock(c.mutex);
+        QStringList words;
+        for (const auto &m : c.marks)
+            words << text.mid(m.offset, m.length);
+        QVERIFY2(words.contains(QStringLiteral("boundaryword")), qPrintable(words.join(',')));
+    }
+
+    void everySpeedIsDistinct() {
+        Collector c;
+        SynthClient client(program(), c.handlers());
+        client.ensureRunning();
+        const QString text = QStringLiteral("The quick brown fox jumps over the lazy dog.");
+        std::uint64_t previous = 0;
+        std::uint64_t id = 1;
+        for (const int wpm : {510, 175, 80, 50}) {
+            const std::uint64_t length = lengthAt(client, c, id++, text, wpm);
+            QVERIFY(length > 0);
+            if (previous)
+                QVERIFY2(length > previous * 1.2,
+                         qPrintable(QStringLiteral("%1 wpm: %2 vs %3").arg(wpm).arg(length).arg(previous)));
+            previous = length;
+        }
+        // Below espeak-ng's floor of 80, time-stretching makes 50 about 80/50 times as long.
+        const std::uint64_t at80 = lengthAt(client, c, id++, text, 80);
+        const std::uint64_t at50 = lengthAt(client, c, id++, text, 50);
+        QVERIFY(std::abs(double(at50) / double(at80) - 1.6) < 0.1);
+    }
+
+    void cancelStopsPromptly() {
+        Collector c;
+        SynthClient client(program(), c.handlers());
+        client.ensureRunning();
+        // Nobody plays this audio, so the worker only runs ahead as far as the pipe allows; a
+        // newer request must still get through at once.
+        client.speak(1, QStringLiteral("This is a long sentence. ").repeated(2000), 0, 0,
+                     "espeak:en");
+        QTest::qWait(200);
+        client.speak(2, QStringLiteral("Short."), 0, 0, "espeak:en");
+        QTRY_COMPARE_WITH_TIMEOUT(c.done(), std::uint64_t(2), 5000);
+    }
+
+    void crashingInputKillsOnlyTheWorker() {
+        Collector c;
+        SynthClient client(program(), c.handlers());
+        client.ensureRunning();
+        const qint64 firstPid = client.pid();
+        // espeak-ng 1.51 aborts on a word of 68 or more "s'" pairs.
+        client.speak(1, QStringLiteral("s'").repeated(80), 0, 0, "espeak:en");
+        QTRY_VERIFY_WITH_TIMEOUT(c.hasDied(), 10000);
+        QVERIFY(!client.isRunning());
+        client.ensureRunning();
+        QVERIFY(client.pid() != firstPid);
+        QVERIFY(lengthAt(client, c, 2, QStringLiteral("Still here."), 0) > 0);
+    }
+
+    void killedWorkerIsRestarted() {
+        Collector c;
+        SynthClient client(program(), c.handlers());
+        client.ensureRunning();
+        client.speak(1, QStringLiteral("Some words to say. ").repeated(500), 0, 0, "espeak:en");
+        QTest::qWait(100);
+        ::kill(client.pid(), SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(c.hasDied(), 5000);
+        client.ensureRunning();
+        QVERIFY(lengthAt(client, c, 2, QStringLiteral("Back again."), 0) > 0);
+    }
+
+    void listsVoices() {
+        Collector c;
+        SynthClient client(program(), c.handlers());
+        client.ensureRunning();
+        client.listVoices();
+        QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                     std::scoped_lock lock(c.mutex);
+                                     return c.voices.size() > 50;
+                                 }()),
+                                 5000);
+        std::scoped_lock lock(c.mutex);
+        const bool hasEnglish = std::any_of(c.voices.begin(), c.voices.end(), [](const auto &v) {
+            return v.id == "espeak:en" || v.language.rfind("en", 0) == 0;
+        });
+        QVERIFY(hasEnglish);
+    }
+
+    void shutdownLeavesNoProcess() {
+        Collector c;
+        qint64 pid = 0;
+        {
+            SynthClient client(program(), c.handlers());
+            client.ensureRunning();
+            pid = client.pid();
+            client.speak(1, QStringLiteral("Talking while we leave. ").repeated(100), 0, 0,
+                         "espeak:en");
+            QTest::qWait(50);
+        }
+        QVERIFY(pid > 0);
+        QVERIFY(::kill(pid_t(pid), 0) != 0); // reaped, gone
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWorker)
+#include "tst_worker.moc"

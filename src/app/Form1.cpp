@@ -1,10 +1,13 @@
 #include "Form1.h"
 
+#include "ClipboardActions.h"
+#include "DocumentFiles.h"
 #include "DocumentText.h"
 #include "ErrorBox.h"
 #include "PlaybackControls.h"
 #include "SpeechEngine.h"
 
+#include <QFileDialog>
 #include <QLayout>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -41,6 +44,8 @@ Form1::Form1(QWidget *parent)
     setCentralWidget(client);
     createControls(client);
     createMenus();
+    CommonDialog1 = new QFileDialog(this);
+    CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
     // The layout is fixed: the window keeps the size of its client area plus the menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -131,9 +136,13 @@ void Form1::onCommand4Clicked() {}
 
 void Form1::onCommand5Clicked() {}
 
-void Form1::onMnuItemOpenDocumentClicked() {}
+void Form1::onMnuItemOpenDocumentClicked() {
+    documents::openDocument(this, *CommonDialog1, *m_document);
+}
 
-void Form1::onMnuItemSaveDocumentClicked() {}
+void Form1::onMnuItemSaveDocumentClicked() {
+    documents::saveDocument(this, *CommonDialog1, *m_document);
+}
 
 void Form1::onMnuItemExporttoWavClicked() {}
 
@@ -141,8 +150,12 @@ void Form1::onMnuItemExitClicked() {
     app::runGuarded(this, [this] { close(); });
 }
 
-void Form1::onMnuItemCopyClicked() {}
+void Form1::onMnuItemCopyClicked() {
+    app::runGuarded(this, [this] { clipboard::copySelection(*m_document); });
+}
 
-void Form1::onMnuItemPasteClicked() {}
+void Form1::onMnuItemPasteClicked() {
+    app::runGuarded(this, [this] { clipboard::pasteAtEnd(*m_document); });
+}
 
 void Form1::onMnuItemOptionClicked() {}

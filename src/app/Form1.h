@@ -6,6 +6,7 @@
 #include <memory>
 
 class QAction;
+class QFileDialog;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -40,6 +41,8 @@ public:
     QAction *mnuItemCopy = nullptr;
     QAction *mnuItemPaste = nullptr;
     QAction *mnuItemOption = nullptr;
+    // The one file dialog, shared by Open and Save; it carries no settings of its own.
+    QFileDialog *CommonDialog1 = nullptr;
 
 private slots:
     void onCommand1Clicked();

@@ -1,0 +1,1 @@
+#include "frmOptions.h"

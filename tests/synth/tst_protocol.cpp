@@ -32,9 +32,7 @@ private slots:
         s.final = false;
         s.voice = "espeak:pt-br";
         // NUL, a lone surrogate and an emoji must travel untouched.
-        s.text = u"a\0b";
-        s.text += char16_t(0xD800);
-        s.text += u"😀 é";
+        s.text = std::u16string{u'a', u'\0', u'b', char16_t(0xD800), 0xD83D, 0xDE00, u' ', u'é'};
         const auto m = std::get<Speak>(decodeFrame(encode(s)));
         QCOMPARE(m.id, s.id);
         QCOMPARE(m.wpm, s.wpm);

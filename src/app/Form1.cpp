@@ -6,6 +6,7 @@
 #include "ErrorBox.h"
 #include "PlaybackControls.h"
 #include "SpeechEngine.h"
+#include "frmOptions.h"
 
 #include <QFileDialog>
 #include <QLayout>
@@ -158,4 +159,12 @@ void Form1::onMnuItemPasteClicked() {
     app::runGuarded(this, [this] { clipboard::pasteAtEnd(*m_document); });
 }
 
-void Form1::onMnuItemOptionClicked() {}
+void Form1::onMnuItemOptionClicked() {
+    app::runGuarded(this, [this] {
+        // A fresh dialog each time, with no owner: it starts from its design values and blocks
+        // the whole application while it is open.
+        frmOptions dialog([this]() -> speech::SpeechEngine & { return *Talker; });
+        dialog.setWindowModality(Qt::ApplicationModal);
+        dialog.exec();
+    });
+}

@@ -1,1 +1,131 @@
 #include "frmOptions.h"
+
+#include "ErrorBox.h"
+#include "SpeechEngine.h"
+#include "VoiceList.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+
+namespace {
+
+// Placements are designed in twips; 15 twips make one pixel at 96 dpi.
+constexpr QRect twips(int left, int top, int width, int height) {
+    return {left / 15, top / 15, width / 15, height / 15};
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, QRect place) {
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(place);
+    // In a dialog every push button would be pressed by Enter; none of ours is.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+} // namespace
+
+frmOptions::frmOptions(std::function<speech::SpeechEngine &()> talker)
+    : QDialog(nullptr), m_talker(std::move(talker)) {
+    setObjectName(QStringLiteral("frmOptions"));
+    setWindowTitle(QStringLiteral("Options"));
+    setFixedSize(twips(0, 0, 4680, 3195).size());
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    Frame1 = new QGroupBox(QStringLiteral("Voice"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(twips(120, 120, 2175, 1695));
+    cboVoice = new QComboBox(Frame1);
+    cboVoice->setObjectName(QStringLiteral("cboVoice"));
+    cboVoice->setGeometry(8, 24, 129, 24);
+    cboVoice->setAccessibleName(tr("Voice"));
+
+    Frame2 = new QGroupBox(QStringLiteral("Speed"), this);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    Frame2->setGeometry(twips(2400, 120, 2175, 1695));
+    Label3 = new QLabel(QStringLiteral("Set speed here:"), Frame2);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setGeometry(twips(120, 240, 1935, 255));
+    Label2 = new QLabel(QStringLiteral("Speed Factor:"), Frame2);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(twips(120, 1320, 1935, 255));
+
+    // The slider belongs to the dialog, drawn over the "Speed" frame.
+    Slider1 = new QSlider(Qt::Horizontal, this);
+    Slider1->setObjectName(QStringLiteral("Slider1"));
+    Slider1->setGeometry(twips(2520, 720, 1935, 615));
+    Slider1->setRange(speech::SpeechEngine::kMinSpeed, speech::SpeechEngine::kMaxSpeed);
+    Slider1->setSingleStep(1);
+    Slider1->setPageStep(5);
+    Slider1->setTickPosition(QSlider::TicksBelow);
+    Slider1->setTickInterval(1);
+    // Set before connecting, so that opening the dialog sends nothing to the engine.
+    Slider1->setValue(speech::SpeechEngine::kMinSpeed);
+    Slider1->setAccessibleName(tr("Speed"));
+    Slider1->raise();
+
+    Command1 = makeButton(this, "Command1", QStringLiteral("Test Settings"),
+                          twips(120, 1920, 1215, 495));
+    Command2 = makeButton(this, "Command2", QStringLiteral("OK"), twips(3360, 2640, 1215, 495));
+
+    setTabOrder(cboVoice, Slider1);
+    setTabOrder(Slider1, Command1);
+    setTabOrder(Command1, Command2);
+
+    fillVoices();
+    connect(&m_talker(), &speech::SpeechEngine::voicesChanged, this, &frmOptions::fillVoices);
+    connect(Slider1, &QSlider::valueChanged, this, &frmOptions::onSlider1Scrolled);
+    connect(Command1, &QPushButton::clicked, this, &frmOptions::onCommand1Clicked);
+    connect(Command2, &QPushButton::clicked, this, &frmOptions::onCommand2Clicked);
+    connect(cboVoice, &QComboBox::activated, this, &frmOptions::onCboVoiceActivated);
+    Slider1->setFocus();
+}
+
+void frmOptions::fillVoices() {
+    const QSignalBlocker blocker(cboVoice);
+    const QList<speech::Voice> voices = options::sortedVoices(m_talker().voices());
+    cboVoice->clear();
+    for (const speech::Voice &v : voices)
+        cboVoice->addItem(options::voiceLabel(v), v.id);
+    cboVoice->setCurrentIndex(options::indexOfVoice(voices, m_talker().voice()));
+}
+
+void frmOptions::keyPressEvent(QKeyEvent *event) {
+    // Escape does not close this dialog, and Enter presses nothing: only OK and the title bar's
+    // close button end it.
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void frmOptions::onSlider1Scrolled(int position) {
+    // The label first, then the engine, for every position the user passes through.
+    app::runGuarded(this, [this, position] {
+        Label2->setText(QStringLiteral("Speed Factor: ") + QString::number(position));
+        m_talker().setSpeed(Slider1->value());
+    });
+}
+
+void frmOptions::onCommand1Clicked() {
+    app::runGuarded(this, [this] { m_talker().speak(kTestSentence); });
+}
+
+void frmOptions::onCommand2Clicked() { accept(); }
+
+void frmOptions::onCboVoiceActivated(int index) {
+    app::runGuarded(this, [this, index] {
+        m_talker().setVoice(cboVoice->itemData(index).toString());
+    });
+}

@@ -57,6 +57,16 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
             emit errorOccurred(EngineError(EngineError::Synthesis, text));
         });
     };
+    handlers.voices = [this](const proto::Voices &list) {
+        QList<Voice> voices;
+        for (const auto &v : list.voices)
+            voices.append({QString::fromStdString(v.id), QString::fromStdString(v.name),
+                           QString::fromStdString(v.language), QString::fromStdString(v.engine)});
+        QMetaObject::invokeMethod(this, [this, voices] {
+            m_voices = voices;
+            emit voicesChanged();
+        });
+    };
     handlers.died = [this](int status) {
         m_queue->finish(m_queue->generation());
         QMetaObject::invokeMethod(this, [this, status] { onWorkerDied(status); });
@@ -66,6 +76,7 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
         std::move(handlers));
     try {
         m_client->ensureRunning();
+        m_client->listVoices();
     } catch (const EngineError &) {
         // Reported by the first speak(), which tries again.
     }
@@ -138,18 +149,20 @@ void SpeechEngine::resume() {
 
 void SpeechEngine::setSpeed(int wpm) {
     m_wpm = wpm;
-    if (!m_speaking || !m_client->isRunning())
-        return;
-    // Say the rest again at the new speed, from the start of the word being heard, so the change
-    // is heard within a word rather than at the next paragraph.
-    const auto word = m_timeline->wordAt(m_output->heardSamples());
-    startRequest(word ? word->offset : m_requestStart);
+    restartFromHeardWord();
+    emit speedChanged(wpm);
 }
 
 void SpeechEngine::setVoice(const QString &id) {
     m_voice = id;
+    restartFromHeardWord();
+}
+
+void SpeechEngine::restartFromHeardWord() {
     if (!m_speaking || !m_client->isRunning())
         return;
+    // Say the rest again with the new setting, from the start of the word being heard, so the
+    // change is heard within a word rather than at the next paragraph.
     const auto word = m_timeline->wordAt(m_output->heardSamples());
     startRequest(word ? word->offset : m_requestStart);
 }

@@ -49,8 +49,11 @@ public:
     // Words per minute; applies from the word being heard. 0 is the synthesiser's default.
     void setSpeed(int wpm);
     int speed() const { return m_wpm; }
+    // Applies from the word being heard, like the speed.
     void setVoice(const QString &id);
     QString voice() const { return m_voice; }
+    // Every voice the synthesisers offer; empty until the worker has answered (voicesChanged).
+    QList<Voice> voices() const { return m_voices; }
 
     bool isPaused() const { return m_paused.load(); }
     bool isSpeaking() const { return m_speaking; }
@@ -69,10 +72,14 @@ public:
 
 signals:
     void speakingChanged(bool speaking);
+    void voicesChanged();
+    // Emitted by setSpeed(), after the new speed is in force.
+    void speedChanged(int wpm);
     void errorOccurred(const speech::EngineError &error);
 
 private:
     void startRequest(qsizetype from);
+    void restartFromHeardWord();
     void ensureAudioDevice() const;
     void onWorkerDied(int status);
     void onDrained(quint64 generation);
@@ -91,6 +98,7 @@ private:
     qsizetype m_requestStart = 0;
     int m_wpm = 0;
     QString m_voice;
+    QList<Voice> m_voices;
     bool m_speaking = false;
 };
 

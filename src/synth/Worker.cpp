@@ -13,7 +13,7 @@ constexpr std::uint32_t kErrorSynthesis = 2;
 constexpr std::uint32_t kErrorStart = 1;
 } // namespace
 
-Worker::Worker(std::function<std::unique_ptr<Backend>()> makeBackend, FrameWriter write)
+Worker::Worker(BackendFactory makeBackend, FrameWriter write)
     : m_makeBackend(std::move(makeBackend)), m_write(std::move(write)) {}
 
 void Worker::post(proto::Message message) {
@@ -51,23 +51,50 @@ void Worker::shutdown() {
     m_wake.notify_all();
 }
 
-void Worker::applyVoice(Backend &backend, const std::string &voice) {
-    if (voice == m_currentVoice)
-        return;
-    std::string name = voice.starts_with("espeak:") ? voice.substr(7) : voice;
-    // A regional variant we lack falls back to its language, then to English.
-    if (!backend.setVoice(name)) {
-        const auto dash = name.find('-');
-        if (dash == std::string::npos || !backend.setVoice(name.substr(0, dash)))
-            backend.setVoice("en");
+Backend *Worker::engine(const std::string &name) {
+    auto it = m_backends.find(name);
+    if (it == m_backends.end())
+        it = m_backends.emplace(name, m_makeBackend(name)).first;
+    return it->second.get();
+}
+
+std::vector<proto::VoiceInfo> Worker::allVoices() {
+    std::vector<proto::VoiceInfo> all;
+    for (const char *name : {"espeak", "flite"}) {
+        if (Backend *b = engine(name)) {
+            auto voices = b->voices();
+            all.insert(all.end(), voices.begin(), voices.end());
+        }
     }
+    return all;
+}
+
+Backend &Worker::backendFor(const std::string &voice) {
+    if (m_backend && voice == m_currentVoice)
+        return *m_backend;
+    const auto colon = voice.find(':');
+    const std::string engineName = colon == std::string::npos ? "espeak" : voice.substr(0, colon);
+    std::string name = colon == std::string::npos ? voice : voice.substr(colon + 1);
+    Backend *backend = engine(engineName);
+    if (backend && backend->setVoice(name)) {
+        m_backend = backend;
+    } else {
+        // An unknown voice, or a regional variant we lack: its language, then English.
+        m_backend = engine("espeak");
+        const auto dash = name.find('-');
+        if (dash == std::string::npos || !m_backend->setVoice(name.substr(0, dash)))
+            m_backend->setVoice("en");
+    }
+    if (m_currentWpm >= 0)
+        m_backend->setSpeed(m_currentWpm);
     m_currentVoice = voice;
+    return *m_backend;
 }
 
 int Worker::run() {
-    std::unique_ptr<Backend> backend;
     try {
-        backend = m_makeBackend();
+        if (!engine("espeak"))
+            throw std::runtime_error("espeak-ng is not available");
     } catch (const std::exception &e) {
         m_write(proto::encode(proto::Error{0, kErrorStart, e.what()}));
         return 3;
@@ -91,7 +118,7 @@ int Worker::run() {
         if (m_voicesWanted) {
             m_voicesWanted = false;
             lock.unlock();
-            if (!m_write(proto::encode(proto::Voices{backend->voices()})))
+            if (!m_write(proto::encode(proto::Voices{allVoices()})))
                 return 0;
             continue;
         }
@@ -117,7 +144,7 @@ int Worker::run() {
         lock.unlock();
 
         try {
-            speakChunk(*backend, snapshot, start, std::move(chunk));
+            speakChunk(snapshot, start, std::move(chunk));
         } catch (const std::exception &e) {
             if (!m_write(proto::encode(proto::Error{snapshot.id, kErrorSynthesis, e.what()})))
                 return 0;
@@ -129,10 +156,10 @@ int Worker::run() {
     }
 }
 
-void Worker::speakChunk(Backend &backend, Job &job, std::size_t start, std::u16string chunk) {
+void Worker::speakChunk(Job &job, std::size_t start, std::u16string chunk) {
     if (!stillWanted(job.id))
         return;
-    applyVoice(backend, job.voice);
+    Backend &backend = backendFor(job.voice);
     if (job.wpm != m_currentWpm) {
         backend.setSpeed(job.wpm);
         m_currentWpm = job.wpm;

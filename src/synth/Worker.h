@@ -9,9 +9,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace parlivo::synth {
 
@@ -21,8 +23,11 @@ public:
     // It returns false once the window is gone.
     using FrameWriter = std::function<bool(const std::string &frame)>;
 
-    // The backend factory is run on the synthesis thread, which then owns the backend.
-    Worker(std::function<std::unique_ptr<Backend>()> makeBackend, FrameWriter write);
+    // Makes the backend for an engine ("espeak" or "flite"), or returns null if there is none.
+    // Run on the synthesis thread, which then owns the backend.
+    using BackendFactory = std::function<std::unique_ptr<Backend>(const std::string &engine)>;
+
+    Worker(BackendFactory makeBackend, FrameWriter write);
 
     // Called by the reader thread for each request. Never blocks on synthesis.
     void post(proto::Message message);
@@ -43,11 +48,16 @@ private:
         std::uint64_t samples = 0;
     };
 
-    void speakChunk(Backend &backend, Job &job, std::size_t start, std::u16string chunk);
+    void speakChunk(Job &job, std::size_t start, std::u16string chunk);
     bool stillWanted(std::uint64_t id) const { return m_wanted.load() == id; }
-    void applyVoice(Backend &backend, const std::string &voice);
+    // The backend for `voice`, with that voice selected.
+    Backend &backendFor(const std::string &voice);
+    Backend *engine(const std::string &name);
+    std::vector<proto::VoiceInfo> allVoices();
 
-    std::function<std::unique_ptr<Backend>()> m_makeBackend;
+    BackendFactory m_makeBackend;
+    std::map<std::string, std::unique_ptr<Backend>> m_backends; // synthesis thread only
+    Backend *m_backend = nullptr;
     FrameWriter m_write;
 
     std::mutex m_mutex;

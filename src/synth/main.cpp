@@ -2,6 +2,7 @@
 // It runs in its own process because a synthesiser fed arbitrary text may crash.
 
 #include "EspeakBackend.h"
+#include "FliteBackend.h"
 #include "Protocol.h"
 #include "Worker.h"
 
@@ -37,7 +38,13 @@ int main() {
     std::signal(SIGPIPE, SIG_IGN);
 
     parlivo::synth::Worker worker(
-        [] { return std::make_unique<parlivo::synth::EspeakBackend>(); },
+        [](const std::string &engine) -> std::unique_ptr<parlivo::synth::Backend> {
+            if (engine == "espeak")
+                return std::make_unique<parlivo::synth::EspeakBackend>();
+            if (engine == "flite")
+                return std::make_unique<parlivo::synth::FliteBackend>();
+            return nullptr;
+        },
         [](const std::string &frame) { return writeAll(STDOUT_FILENO, frame); });
 
     std::thread reader([&worker] {

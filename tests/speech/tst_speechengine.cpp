@@ -165,6 +165,28 @@ private slots:
         engine.stop();
     }
 
+    void voiceChangeContinuesFromTheWordHeard() {
+        SinkRecorder rec;
+        QVERIFY(rec.start());
+        SpeechEngine engine;
+        engine.speak(kLong);
+        QTest::qWait(1500);
+        const auto before = engine.currentWord();
+        QVERIFY(before);
+        const qint64 switchedAt = rec.elapsedMs();
+        engine.setVoice(QStringLiteral("flite:slt"));
+        QCOMPARE(engine.voice(), QStringLiteral("flite:slt"));
+        QTest::qWait(1500);
+        const auto after = engine.currentWord();
+        engine.stop();
+        rec.stop();
+        QVERIFY(after);
+        QVERIFY(after->offset >= before->offset);
+        QVERIFY(after->offset - before->offset < 80);
+        // The rest goes on being heard, in the new voice, at its own sample rate.
+        QVERIFY(rec.loudMs(switchedAt + 200, switchedAt + 1500) > 300);
+    }
+
     void crashingTextLeavesTheEngineUsable() {
         SpeechEngine engine;
         QSignalSpy errors(&engine, &SpeechEngine::errorOccurred);

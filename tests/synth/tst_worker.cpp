@@ -72,9 +72,9 @@ QString program() { return QCoreApplication::applicationDirPath() + "/parlivo-sy
 
 // Total samples for `text` at `wpm`.
 std::uint64_t lengthAt(SynthClient &client, Collector &c, std::uint64_t id, const QString &text,
-                       int wpm) {
+                       int wpm, const std::string &voice = "espeak:en") {
     c.clear();
-    client.speak(id, text, 0, wpm, "espeak:en");
+    client.speak(id, text, 0, wpm, voice);
     for (int i = 0; i < 1000 && c.done() != id; ++i)
         QTest::qWait(10);
     std::scoped_lock lock(c.mutex);
@@ -139,7 +139,14 @@ private slots:
         QVERIFY2(words.contains(QStringLiteral("boundaryword")), qPrintable(words.join(',')));
     }
 
+    void everySpeedIsDistinct_data() {
+        QTest::addColumn<QString>("voice");
+        QTest::newRow("espeak-ng") << QStringLiteral("espeak:en");
+        QTest::newRow("flite slt") << QStringLiteral("flite:slt");
+        QTest::newRow("flite kal16") << QStringLiteral("flite:kal16");
+    }
     void everySpeedIsDistinct() {
+        QFETCH(QString, voice);
         Collector c;
         SynthClient client(program(), c.handlers());
         client.ensureRunning();
@@ -147,17 +154,43 @@ private slots:
         std::uint64_t previous = 0;
         std::uint64_t id = 1;
         for (const int wpm : {510, 175, 80, 50}) {
-            const std::uint64_t length = lengthAt(client, c, id++, text, wpm);
+            const std::uint64_t length = lengthAt(client, c, id++, text, wpm, voice.toStdString());
             QVERIFY(length > 0);
             if (previous)
                 QVERIFY2(length > previous * 1.2,
                          qPrintable(QStringLiteral("%1 wpm: %2 vs %3").arg(wpm).arg(length).arg(previous)));
             previous = length;
         }
-        // Below espeak-ng's floor of 80, time-stretching makes 50 about 80/50 times as long.
-        const std::uint64_t at80 = lengthAt(client, c, id++, text, 80);
-        const std::uint64_t at50 = lengthAt(client, c, id++, text, 50);
-        QVERIFY(std::abs(double(at50) / double(at80) - 1.6) < 0.1);
+        if (voice.startsWith(QLatin1String("espeak"))) {
+            // Below espeak-ng's floor of 80, time-stretching makes 50 about 80/50 times as long.
+            const std::uint64_t at80 = lengthAt(client, c, id++, text, 80);
+            const std::uint64_t at50 = lengthAt(client, c, id++, text, 50);
+            QVERIFY(std::abs(double(at50) / double(at80) - 1.6) < 0.1);
+        }
+    }
+
+    void fliteMarksAndRate() {
+        Collector c;
+        SynthClient client(program(), c.handlers());
+        client.ensureRunning();
+        const QString text = QStringLiteral("Hello world. It costs $1,234.56 today, okay?");
+        QVERIFY(lengthAt(client, c, 1, text, 0, "flite:slt") > 0);
+        std::scoped_lock lock(c.mutex);
+        QCOMPARE(c.rate, 16000);
+        QStringList words;
+        for (const auto &m : c.marks)
+            words << text.mid(m.offset, m.length);
+        QCOMPARE(words, (QStringList{"Hello", "world", "It", "costs", "$1,234.56", "today", "okay"}));
+    }
+
+    void unknownVoiceFallsBack() {
+        Collector c;
+        SynthClient client(program(), c.handlers());
+        client.ensureRunning();
+        QVERIFY(lengthAt(client, c, 1, QStringLiteral("Still spoken."), 0, "flite:nobody") > 0);
+        QVERIFY(lengthAt(client, c, 2, QStringLiteral("Still spoken."), 0, "espeak:de-xx") > 0);
+        std::scoped_lock lock(c.mutex);
+        QCOMPARE(c.rate, 22050);
     }
 
     void cancelStopsPromptly() {

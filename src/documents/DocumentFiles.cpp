@@ -1,13 +1,86 @@
 #include "DocumentFiles.h"
 
+#include "DocumentIo.h"
 #include "DocumentText.h"
+#include "FileAccess.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QMessageBox>
+
+#include <new>
 
 namespace documents {
 
-void openDocument(QWidget *, QFileDialog &, DocumentText &) {}
+namespace {
 
-void saveDocument(QWidget *, QFileDialog &, const DocumentText &) {}
+const QString kTitle = QStringLiteral("Parlivo");
+
+void showFailure(QWidget *parent, const QString &what, const QString &path, const QString &why) {
+    QMessageBox box(QMessageBox::Critical, kTitle,
+                    what.arg(QDir::toNativeSeparators(path)) + QLatin1String("\n\n") + why + '.',
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+// The file the user accepted in `dialog`, or nothing if they cancelled.
+QString chooseFile(QFileDialog &dialog) {
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.constFirst();
+}
+
+} // namespace
+
+void openDocument(QWidget *parent, QFileDialog &dialog, DocumentText &document) {
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    const QString path = chooseFile(dialog);
+    if (path.isEmpty())
+        return;
+    const QString failure = QObject::tr("Could not open the document \"%1\".");
+    try {
+        // The whole file is read before the document is touched; a failure leaves it as it was.
+        QByteArray bytes = readWholeFile(path);
+        QString text = document.text();
+        const qsizetype before = text.size();
+        appendFileLines(text, bytes);
+        // Let the file's bytes go before the widget makes its own copy of the text.
+        bytes = QByteArray();
+        if (text.size() != before)
+            document.setText(text);
+    } catch (const FileError &error) {
+        showFailure(parent, failure, path, error.reason());
+    } catch (const std::bad_alloc &) {
+        showFailure(parent, failure, path, QObject::tr("There is not enough memory for it"));
+    }
+}
+
+void saveDocument(QWidget *parent, QFileDialog &dialog, const DocumentText &document) {
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // Saving adds to the end of an existing file; asking whether to replace it would be wrong.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    const QString path = chooseFile(dialog);
+    if (path.isEmpty())
+        return;
+    const QString failure =
+        QObject::tr("Could not save the document to \"%1\". The file was left as it was.");
+    try {
+        appendToFile(path, savedBytes(document.text()));
+    } catch (const FileError &error) {
+        showFailure(parent, failure, path, error.reason());
+        return;
+    } catch (const std::bad_alloc &) {
+        showFailure(parent, failure, path, QObject::tr("There is not enough memory for it"));
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, kTitle,
+                    QObject::tr("Your file(s) has been successfully saved. You can now run the "
+                                "client with your new settings."),
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
 
 } // namespace documents

@@ -1,0 +1,103 @@
+#include "DocumentIo.h"
+
+#include "TextDecoding.h"
+
+#include <QStringEncoder>
+
+#include <algorithm>
+
+namespace documents {
+
+namespace {
+
+constexpr char16_t kCr = u'\r';
+constexpr char16_t kLf = u'\n';
+
+// How many units turning every line end into "\r\n" can add at most: one per CR or LF byte.
+// In UTF-16 every CR or LF unit has such a byte too, so this holds for every encoding.
+qsizetype lineEndBytes(QByteArrayView bytes) {
+    return std::count_if(bytes.begin(), bytes.end(), [](char c) { return c == '\n' || c == '\r'; });
+}
+
+} // namespace
+
+void normaliseLineEnds(QString &text, qsizetype from) {
+    // First pass: replace NULs and count the line ends that are one character long, each of
+    // which needs one more. The text is large (up to hundreds of MB), so no per-line strings.
+    char16_t *data = reinterpret_cast<char16_t *>(text.data());
+    const qsizetype size = text.size();
+    qsizetype missing = 0;
+    for (qsizetype i = from; i < size; ++i) {
+        const char16_t c = data[i];
+        if (c > kCr)
+            continue;
+        if (c == kCr) {
+            if (i + 1 < size && data[i + 1] == kLf)
+                ++i;
+            else
+                ++missing;
+        } else if (c == kLf) {
+            ++missing;
+        } else if (c == 0) {
+            data[i] = QChar::ReplacementCharacter;
+        }
+    }
+    if (missing == 0)
+        return;
+
+    // Second pass, from the back so the text grows in place: a lone CR or LF becomes CRLF.
+    text.resize(size + missing);
+    data = reinterpret_cast<char16_t *>(text.data());
+    qsizetype read = size;
+    qsizetype write = size + missing;
+    while (missing > 0) {
+        const char16_t c = data[--read];
+        if (c == kLf) {
+            data[--write] = kLf;
+            data[--write] = kCr;
+            if (read > from && data[read - 1] == kCr)
+                --read;
+            else
+                --missing;
+        } else if (c == kCr) {
+            // Not followed by LF, or the LF branch would have taken it.
+            data[--write] = kLf;
+            data[--write] = kCr;
+            --missing;
+        } else {
+            data[--write] = c;
+        }
+    }
+}
+
+void appendFileLines(QString &document, QByteArrayView fileBytes) {
+    const qsizetype start = document.size();
+    const QLatin1StringView crlf("\r\n");
+    // One allocation for everything: the separator, the decoded text, and room for every line
+    // end to grow to two characters.
+    document.reserve(start + crlf.size() + decodedLengthBound(fileBytes) + lineEndBytes(fileBytes));
+    document.append(crlf);
+    const qsizetype linesStart = document.size();
+    appendDecoded(document, fileBytes);
+    if (document.size() == linesStart) {
+        // An empty file (or one with nothing but a byte order mark) has no lines at all.
+        document.truncate(start);
+        return;
+    }
+    normaliseLineEnds(document, linesStart);
+    // The last line end closes the last line; it does not start an empty one.
+    if (document.endsWith(crlf))
+        document.chop(crlf.size());
+}
+
+QByteArray savedBytes(const QString &document) {
+    QStringEncoder encoder(QStringConverter::Utf8);
+    QByteArray bytes(encoder.requiredSpace(document.size()) + 2, Qt::Uninitialized);
+    char *end = encoder.appendToBuffer(bytes.data(), document);
+    *end++ = '\r';
+    *end++ = '\n';
+    bytes.truncate(end - bytes.constData());
+    return bytes;
+}
+
+} // namespace documents

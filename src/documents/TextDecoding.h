@@ -1,0 +1,26 @@
+#pragma once
+// Turning the bytes of a text file into text. Files come from anywhere: UTF-8 (with or without
+// a byte order mark), UTF-16 with a byte order mark, or old single-byte files in Windows-1252.
+
+#include <QByteArrayView>
+#include <QString>
+
+namespace documents {
+
+enum class TextEncoding { Utf8, Utf16LE, Utf16BE, Windows1252 };
+
+// Which encoding the whole file is in. A byte order mark decides; otherwise the file is UTF-8 if
+// every byte sequence in it is valid UTF-8, and Windows-1252 if not.
+TextEncoding detectEncoding(QByteArrayView bytes);
+
+// At most how many UTF-16 units appendDecoded adds for `bytes`.
+qsizetype decodedLengthBound(QByteArrayView bytes);
+
+// Decodes a whole file and appends the text to `out`, without its byte order mark. NUL bytes
+// are kept as U+0000 here; the line splitter replaces them.
+void appendDecoded(QString &out, QByteArrayView bytes);
+
+// The decoded text on its own.
+QString decodeText(QByteArrayView bytes);
+
+} // namespace documents

@@ -1,0 +1,165 @@
+// The pure text side of Open and Save: decoding a file's bytes, splitting them into lines and
+// appending those to the document, and what Save writes.
+#include "DocumentIo.h"
+#include "TextDecoding.h"
+
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTest>
+
+using documents::TextEncoding;
+
+namespace {
+
+QByteArray bytes(const char *data, qsizetype size) {
+    return QByteArray(data, size);
+}
+
+// Straightforward version of the line rules, to compare the in-place one against.
+QString appendedSlowly(QString document, const QString &decoded) {
+    if (decoded.isEmpty())
+        return document;
+    QStringList lines = decoded.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
+    if (lines.size() > 1 && lines.constLast().isEmpty())
+        lines.removeLast();
+    for (QString &line : lines)
+        document += QLatin1String("\r\n") + line.replace(QChar(0), QChar::ReplacementCharacter);
+    return document;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(TextEncoding)
+
+class TestDocumentIo : public QObject {
+    Q_OBJECT
+private slots:
+    void decoding_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<TextEncoding>("encoding");
+        const auto utf8 = TextEncoding::Utf8;
+        const auto cp1252 = TextEncoding::Windows1252;
+        QTest::newRow("empty") << QByteArray() << QString() << utf8;
+        QTest::newRow("ascii") << QByteArray("a,\"b\" 1") << QStringLiteral("a,\"b\" 1") << utf8;
+        QTest::newRow("utf-8 accents and emoji")
+            << QByteArray("caf\xC3\xA9 \xF0\x9F\x98\x80") << QStringLiteral("café 😀") << utf8;
+        QTest::newRow("utf-8 bom dropped")
+            << QByteArray("\xEF\xBB\xBFna\xC3\xAFve") << QStringLiteral("naïve") << utf8;
+        QTest::newRow("only the first bom is a mark")
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFx") << QStringLiteral("\uFEFFx") << utf8;
+        QTest::newRow("utf-16le bom") << bytes("\xFF\xFEh\0\xE9\0=\xD8\0\xDE", 10)
+                                      << QStringLiteral("hé😀") << TextEncoding::Utf16LE;
+        QTest::newRow("utf-16be bom") << bytes("\xFE\xFF\0h\0\xE9\xD8=\xDE\0", 10)
+                                      << QStringLiteral("hé😀") << TextEncoding::Utf16BE;
+        QTest::newRow("utf-16le odd last byte")
+            << bytes("\xFF\xFEh\0i", 5) << QStringLiteral("h\uFFFD") << TextEncoding::Utf16LE;
+        QTest::newRow("utf-8 bom keeps utf-8 despite a bad byte")
+            << QByteArray("\xEF\xBB\xBFo\xFFk") << QStringLiteral("o\uFFFDk") << utf8;
+        QTest::newRow("0x80 is euro") << QByteArray("\x80 5") << QStringLiteral("€ 5") << cp1252;
+        QTest::newRow("0xE9 is e acute")
+            << QByteArray("caf\xE9") << QStringLiteral("café") << cp1252;
+        QTest::newRow("one bad byte makes the whole file cp1252")
+            << QByteArray("\xC3\xA9 \xE9") << QStringLiteral("Ã© é") << cp1252;
+        QTest::newRow("cut-off sequence at the end")
+            << QByteArray("ab\xC3") << QStringLiteral("abÃ") << cp1252;
+        QTest::newRow("overlong nul") << QByteArray("\xC0\x80") << QStringLiteral("À€") << cp1252;
+        QTest::newRow("encoded surrogate")
+            << QByteArray("\xED\xA0\x80") << QStringLiteral("í\u00A0€") << cp1252;
+        QTest::newRow("cp1252 high table and undefined bytes")
+            << QByteArray("\x81\x8A\x9F\x99\xA0\xFF") << QStringLiteral("\u0081Š\u0178™\u00A0ÿ")
+            << cp1252;
+        QTest::newRow("nul is valid utf-8")
+            << bytes("a\0b", 3) << QStringView(u"a\0b", 3).toString() << utf8;
+    }
+    void decoding() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, text);
+        QFETCH(TextEncoding, encoding);
+        QCOMPARE(documents::decodeText(file), text);
+        QCOMPARE(documents::detectEncoding(file), encoding);
+    }
+
+    void appendingLines_data() {
+        QTest::addColumn<QString>("document");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("line kept as it stands")
+            << QStringLiteral("x") << QByteArray("a,b") << QStringLiteral("x\r\na,b");
+        QTest::newRow("quotes, spaces and digits untouched")
+            << QString() << QByteArray("  \"1,2\", 3 ,\n\t0042 ")
+            << QStringLiteral("\r\n  \"1,2\", 3 ,\r\n\t0042 ");
+        QTest::newRow("into an empty text")
+            << QString() << QByteArray("abc") << QStringLiteral("\r\nabc");
+        QTest::newRow("empty file adds nothing")
+            << QStringLiteral("x") << QByteArray() << QStringLiteral("x");
+        QTest::newRow("bom only adds nothing")
+            << QStringLiteral("x") << QByteArray("\xEF\xBB\xBF") << QStringLiteral("x");
+        QTest::newRow("one line end is one empty line")
+            << QStringLiteral("x") << QByteArray("\n") << QStringLiteral("x\r\n");
+        QTest::newRow("last line end starts no line")
+            << QString() << QByteArray("a\r\nb\r\n") << QStringLiteral("\r\na\r\nb");
+        QTest::newRow("blank lines kept")
+            << QString() << QByteArray("a\n\nb\n\n") << QStringLiteral("\r\na\r\n\r\nb\r\n");
+        QTest::newRow("lf only") << QString() << QByteArray("a\nb") << QStringLiteral("\r\na\r\nb");
+        QTest::newRow("cr only") << QString() << QByteArray("a\rb\r\r")
+                                 << QStringLiteral("\r\na\r\nb\r\n");
+        QTest::newRow("lf cr is two line ends")
+            << QString() << QByteArray("a\n\rb") << QStringLiteral("\r\na\r\n\r\nb");
+        QTest::newRow("cr before crlf")
+            << QString() << QByteArray("\r\r\nz") << QStringLiteral("\r\n\r\n\r\nz");
+        QTest::newRow("document ending in a line end still gets one")
+            << QStringLiteral("x\r\n") << QByteArray("a") << QStringLiteral("x\r\n\r\na");
+        QTest::newRow("document ending in cr")
+            << QStringLiteral("x\r") << QByteArray("\na") << QStringLiteral("x\r\r\n\r\na");
+        QTest::newRow("nul becomes replacement")
+            << QString() << bytes("a\0b\n\0", 5) << QStringLiteral("\r\na\uFFFDb\r\n\uFFFD");
+        QTest::newRow("utf-16 line ends") << QString() << bytes("\xFF\xFE\x61\0\r\0\x62\0\n\0", 10)
+                                          << QStringLiteral("\r\na\r\nb");
+        QTest::newRow("cp1252 with cr line ends")
+            << QString() << QByteArray("\x80\r\xE9\r") << QStringLiteral("\r\n€\r\né");
+    }
+    void appendingLines() {
+        QFETCH(QString, document);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, expected);
+        documents::appendFileLines(document, file);
+        QCOMPARE(document, expected);
+    }
+
+    // The in-place line end pass against the plain rules on many short random files made of the
+    // characters that matter to it.
+    void appendingMatchesThePlainRules() {
+        QRandomGenerator random(20261208);
+        const char alphabet[] = {'a', '\r', '\n', '\0', ','};
+        for (int round = 0; round < 5000; ++round) {
+            QByteArray file;
+            const int length = int(random.bounded(12));
+            for (int i = 0; i < length; ++i)
+                file += alphabet[random.bounded(int(sizeof alphabet))];
+            const QString start = random.bounded(2) ? QStringLiteral("doc") : QString();
+            QString document = start;
+            documents::appendFileLines(document, file);
+            QCOMPARE(document, appendedSlowly(start, QString::fromLatin1(file)));
+        }
+    }
+
+    void savedBytes_data() {
+        QTest::addColumn<QString>("document");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("empty text is one line end") << QString() << QByteArray("\r\n");
+        QTest::newRow("lines") << QStringLiteral("a\r\nb") << QByteArray("a\r\nb\r\n");
+        QTest::newRow("trailing line end leaves an empty last line")
+            << QStringLiteral("a\r\n") << QByteArray("a\r\n\r\n");
+        QTest::newRow("utf-8 without bom")
+            << QStringLiteral("é€😀") << QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\r\n");
+    }
+    void savedBytes() {
+        QFETCH(QString, document);
+        QFETCH(QByteArray, saved);
+        QCOMPARE(documents::savedBytes(document), saved);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestDocumentIo)
+#include "tst_documentio.moc"

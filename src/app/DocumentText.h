@@ -9,10 +9,14 @@ class QPlainTextEdit;
 
 class DocumentText {
 public:
-    explicit DocumentText(QPlainTextEdit &edit) : m_edit(edit) {}
+    explicit DocumentText(QPlainTextEdit &edit)
+        : m_edit(edit) {}
 
     QString text() const;
     void setText(const QString &text);
+    // Leaves the widget as setText(text() + more) would (caret at the start, no undo history),
+    // but only `more` is split into lines and laid out, so adding to a large document is cheap.
+    void append(const QString &more);
     QString selectedText() const;
 
     // CRLF form of what Qt hands out ("\n" or U+2029 between lines).

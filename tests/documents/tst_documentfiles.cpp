@@ -1,0 +1,302 @@
+// File > Open Document and File > Save Document on the real window, with the real (non-native)
+// file dialog driven as a user would, and real files.
+#include "DocumentText.h"
+#include "Form1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/fsuid.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct ShownBox {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+};
+
+// Answers every modal window while it lives: the file dialog with `fileName` (Cancel if empty),
+// each message box with OK, keeping what was shown.
+class ModalAnswerer : public QObject {
+public:
+    explicit ModalAnswerer(QString fileName)
+        : m_fileName(std::move(fileName)) {
+        connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::answer);
+        m_timer.start(10);
+    }
+    QList<ShownBox> boxes;
+    int dialogs = 0;
+    QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
+    QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
+
+private:
+    void answer() {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            boxes.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            box->done(QMessageBox::Ok);
+        } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            // Seen again: the dialog refused the name (its own box is in `boxes`); give up.
+            if (dialogs++ > 0 || m_fileName.isEmpty()) {
+                dialog->reject();
+                return;
+            }
+            acceptMode = dialog->acceptMode();
+            fileMode = dialog->fileMode();
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(m_fileName);
+            // As pressing Open or Save: QFileDialog's own accept() checks the name first.
+            static_cast<QDialog *>(dialog)->accept();
+        }
+    }
+    QString m_fileName;
+    QTimer m_timer;
+};
+
+void writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray contents(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+struct Window {
+    Form1 form;
+    Window() { form.CommonDialog1->setOption(QFileDialog::DontUseNativeDialog); }
+    DocumentText &document() { return form.document(); }
+    void open() { form.mnuItemOpenDocument->trigger(); }
+    void save() { form.mnuItemSaveDocument->trigger(); }
+};
+
+constexpr uid_t kNobody = 65534;
+
+const QString kSaved = QStringLiteral(
+    "Your file(s) has been successfully saved. You can now run the client with your new "
+    "settings.");
+
+} // namespace
+
+class TestDocumentFiles : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void openAppendsEveryLine() {
+        writeFile(path("list.txt"), "a,b\r\n  \"q\", 12\n\nlast");
+        Window w;
+        {
+            ModalAnswerer answerer(path("list.txt"));
+            w.open();
+            QCOMPARE(answerer.acceptMode, QFileDialog::AcceptOpen);
+            QCOMPARE(answerer.fileMode, QFileDialog::ExistingFile);
+            QCOMPARE(answerer.boxes.size(), 0);
+        }
+        const QString lines = QStringLiteral("\r\na,b\r\n  \"q\", 12\r\n\r\nlast");
+        QCOMPARE(w.document().text(), lines);
+        {
+            ModalAnswerer answerer(path("list.txt"));
+            w.open();
+        }
+        QCOMPARE(w.document().text(), lines + lines);
+
+        w.document().setText(QStringLiteral("x"));
+        writeFile(path("empty.txt"), {});
+        {
+            ModalAnswerer answerer(path("empty.txt"));
+            w.open();
+            QCOMPARE(answerer.boxes.size(), 0);
+        }
+        QCOMPARE(w.document().text(), QStringLiteral("x"));
+    }
+
+    void cancelDoesNothing() {
+        Window w;
+        w.document().setText(QStringLiteral("kept"));
+        const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
+        ModalAnswerer answerer{QString()};
+        w.open();
+        w.save();
+        QCOMPARE(answerer.dialogs, 2);
+        QCOMPARE(answerer.boxes.size(), 0);
+        QCOMPARE(w.document().text(), QStringLiteral("kept"));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before);
+    }
+
+    // Files that pass the dialog and still cannot be read; some are swapped in after the dialog
+    // accepted the name, as another program could do.
+    void openRefusesWithAMessage_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "gone.txt"
+                                 << "No such file or directory";
+        QTest::newRow("directory") << "dir.txt"
+                                   << "Is a directory";
+        QTest::newRow("fifo") << "fifo.txt"
+                              << "pipe";
+        QTest::newRow("over 256 MiB") << "huge.txt"
+                                      << "larger than 256 MiB";
+        QTest::newRow("unreadable") << "secret.txt"
+                                    << "Permission denied";
+    }
+    void openRefusesWithAMessage() {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        const QString file = path(name);
+        const QByteArray native = QFile::encodeName(file);
+        if (name == "fifo.txt") {
+            QVERIFY(::mkfifo(native.constData(), 0600) == 0);
+        } else {
+            writeFile(file, "x");
+        }
+        if (name == "huge.txt")
+            QVERIFY(QFile::resize(file, qint64(256) * 1024 * 1024 + 1)); // sparse, no disk used
+        if (name == "secret.txt")
+            QVERIFY(QFile::setPermissions(file, {}));
+        Window w;
+        w.document().setText(QStringLiteral("kept"));
+        connect(w.form.CommonDialog1, &QFileDialog::filesSelected, this, [&] {
+            if (name == "gone.txt" || name == "dir.txt")
+                QVERIFY(QFile::remove(file));
+            if (name == "dir.txt")
+                QVERIFY(QDir().mkdir(file));
+            // Root reads any file; as anyone else (for file access only, this thread only)
+            // the permissions count.
+            if (name == "secret.txt")
+                ::setfsuid(kNobody);
+        });
+        ModalAnswerer answerer(file);
+        w.open();
+        ::setfsuid(::getuid());
+        QCOMPARE(answerer.boxes.size(), 1);
+        const ShownBox box = answerer.boxes.constFirst();
+        QCOMPARE(box.title, QStringLiteral("Parlivo"));
+        QVERIFY2(box.text.contains(file) && box.text.contains(reason), qPrintable(box.text));
+        QCOMPARE(w.document().text(), QStringLiteral("kept"));
+    }
+
+    void saveAppendsAndConfirms() {
+        Window w;
+        w.document().setText(QStringLiteral("line 1\r\nline 2"));
+        const QString file = path("saved.txt");
+        {
+            ModalAnswerer answerer(file);
+            w.save();
+            QCOMPARE(answerer.acceptMode, QFileDialog::AcceptSave);
+            QCOMPARE(answerer.boxes.size(), 1);
+            const ShownBox box = answerer.boxes.constFirst();
+            QCOMPARE(box.title, QStringLiteral("Parlivo"));
+            QCOMPARE(box.text, kSaved);
+            QCOMPARE(box.icon, QMessageBox::NoIcon);
+            QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        }
+        QCOMPARE(contents(file), QByteArray("line 1\r\nline 2\r\n"));
+        // An existing file is added to, without asking whether to replace it.
+        {
+            ModalAnswerer answerer(file);
+            w.save();
+            QCOMPARE(answerer.boxes.size(), 1);
+            QCOMPARE(answerer.boxes.constFirst().text, kSaved);
+        }
+        QCOMPARE(contents(file), QByteArray("line 1\r\nline 2\r\nline 1\r\nline 2\r\n"));
+        QCOMPARE(w.document().text(), QStringLiteral("line 1\r\nline 2"));
+
+        writeFile(path("other.txt"), "old data");
+        for (const QString &text : {QString(), QStringLiteral("end\r\n")}) {
+            w.document().setText(text);
+            ModalAnswerer answerer(path("other.txt"));
+            w.save();
+            QCOMPARE(answerer.boxes.size(), 1);
+            QCOMPARE(answerer.boxes.constFirst().text, kSaved);
+        }
+        QCOMPARE(contents(path("other.txt")), QByteArray("old data\r\nend\r\n\r\n"));
+    }
+
+    void saveFailureLeavesTheFile() {
+        Window w;
+        w.document().setText(QStringLiteral("some text that will not fit"));
+        const QString nowhere = path("no such folder/out.txt");
+        {
+            ModalAnswerer answerer(nowhere);
+            w.save();
+            QCOMPARE(answerer.boxes.size(), 1);
+            QCOMPARE(answerer.boxes.constFirst().title, QStringLiteral("Parlivo"));
+            QVERIFY(answerer.boxes.constFirst().text.contains(nowhere));
+            QVERIFY(answerer.boxes.constFirst().text.contains("No such file or directory"));
+        }
+        QVERIFY(!QFileInfo::exists(path("no such folder")));
+
+        // The kernel cuts the write short and then fails it, as on a full disk.
+        const QString file = path("limited.txt");
+        writeFile(file, "0123456789");
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        rlimit limit = saved;
+        limit.rlim_cur = 14;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QList<ShownBox> boxes;
+        {
+            ModalAnswerer answerer(file);
+            QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+            w.save();
+            ::setrlimit(RLIMIT_FSIZE, &saved);
+            boxes = answerer.boxes;
+        }
+        std::signal(SIGXFSZ, oldHandler);
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.constFirst().text.contains(file) &&
+                     boxes.constFirst().text.contains("too large"),
+                 qPrintable(boxes.constFirst().text));
+        QCOMPARE(contents(file), QByteArray("0123456789"));
+    }
+
+    // What Open reads, Save writes back: a line end in front of every line and one at the end.
+    void roundTrip_data() {
+        QTest::addColumn<QByteArray>("original");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("lf, no last line end")
+            << QByteArray("Cr\xC3\xA8me br\xC3\xBBl\xC3\xA9\x65\n\xF0\x9F\x98\x80 \"x, y\"\n\n  z")
+            << QByteArray("\r\nCr\xC3\xA8me br\xC3\xBBl\xC3\xA9\x65\r\n\xF0\x9F\x98\x80 \"x, "
+                          "y\"\r\n\r\n  z\r\n");
+        QTest::newRow("bom and crlf") << QByteArray("\xEF\xBB\xBF\xC3\xA9t\xC3\xA9\r\n\r\n")
+                                      << QByteArray("\r\n\xC3\xA9t\xC3\xA9\r\n\r\n");
+    }
+    void roundTrip() {
+        QFETCH(QByteArray, original);
+        QFETCH(QByteArray, saved);
+        writeFile(path("in.txt"), original);
+        QFile::remove(path("out.txt"));
+        Window w;
+        {
+            ModalAnswerer answerer(path("in.txt"));
+            w.open();
+        }
+        {
+            ModalAnswerer answerer(path("out.txt"));
+            w.save();
+            QCOMPARE(answerer.boxes.size(), 1);
+        }
+        QCOMPARE(contents(path("out.txt")), saved);
+    }
+};
+
+QTEST_MAIN(TestDocumentFiles)
+#include "tst_documentfiles.moc"

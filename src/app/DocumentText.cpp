@@ -4,6 +4,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
+
 namespace {
 // Above this, lines are wrapped anywhere instead of at word boundaries: laying out a 1 MB word
 // at word boundaries takes over a minute, anywhere about a second.
@@ -11,8 +13,25 @@ constexpr qsizetype kLongRun = 4000;
 } // namespace
 
 QString DocumentText::toCrlf(QString text) {
-    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    return text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    // One pass into a buffer of the final size: QString::replace with a longer replacement moves
+    // the rest of the string again for every batch of hits: 0.3 s on 20 MB of short lines.
+    const auto isBreak = [](QChar c) {
+        return c == u'\n' || c == QChar::ParagraphSeparator;
+    };
+    const auto breaks = std::count_if(text.cbegin(), text.cend(), isBreak);
+    if (breaks == 0)
+        return text;
+    QString crlf(text.size() + breaks, Qt::Uninitialized);
+    QChar *out = crlf.data();
+    for (const QChar c : std::as_const(text)) {
+        if (isBreak(c)) {
+            *out++ = u'\r';
+            *out++ = u'\n';
+        } else {
+            *out++ = c;
+        }
+    }
+    return crlf;
 }
 
 qsizetype DocumentText::longestRun(const QString &text) {

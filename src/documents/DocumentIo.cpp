@@ -1,10 +1,9 @@
 #include "DocumentIo.h"
 
+#include "FastLines.h"
 #include "TextDecoding.h"
 
 #include <QStringEncoder>
-
-#include <algorithm>
 
 namespace documents {
 
@@ -12,12 +11,6 @@ namespace {
 
 constexpr char16_t kCr = u'\r';
 constexpr char16_t kLf = u'\n';
-
-// How many units turning every line end into "\r\n" can add at most: one per CR or LF byte.
-// In UTF-16 every CR or LF unit has such a byte too, so this holds for every encoding.
-qsizetype lineEndBytes(QByteArrayView bytes) {
-    return std::count_if(bytes.begin(), bytes.end(), [](char c) { return c == '\n' || c == '\r'; });
-}
 
 } // namespace
 
@@ -75,16 +68,36 @@ void appendFileLines(QString &document, QByteArrayView fileBytes) {
     const QLatin1StringView crlf("\r\n");
     // One allocation for everything: the separator, the decoded text, and room for every line
     // end to grow to two characters.
-    document.reserve(start + crlf.size() + decodedLengthBound(fileBytes) + lineEndBytes(fileBytes));
+    const qsizetype room = decodedLengthBound(fileBytes) + countLineEndBytes(fileBytes);
+    document.reserve(start + crlf.size() + room);
     document.append(crlf);
     const qsizetype linesStart = document.size();
-    appendDecoded(document, fileBytes);
+
+    const bool utf8Bom = fileBytes.startsWith(kUtf8Bom);
+    document.resize(linesStart + room);
+    QChar *const out = document.data() + linesStart;
+    QChar *end = nullptr;
+    if (!startsWithUtf16Bom(fileBytes)) {
+        // Most files: one pass from bytes to lines, written where they belong.
+        const QByteArrayView body = utf8Bom ? fileBytes.sliced(kUtf8Bom.size()) : fileBytes;
+        end = appendUtf8Lines(out, body);
+        if (!end && !utf8Bom)
+            end = appendCp1252Lines(out, fileBytes);
+    }
+    if (end) {
+        document.resize(end - document.constData());
+    } else {
+        // UTF-16, or a UTF-8 file with a byte order mark and a bad sequence in it: rare enough
+        // for the general decoder and a second pass over the lines.
+        document.resize(linesStart);
+        appendDecoded(document, fileBytes);
+        normaliseLineEnds(document, linesStart);
+    }
     if (document.size() == linesStart) {
         // An empty file (or one with nothing but a byte order mark) has no lines at all.
         document.truncate(start);
         return;
     }
-    normaliseLineEnds(document, linesStart);
     // The last line end closes the last line; it does not start an empty one.
     if (document.endsWith(crlf))
         document.chop(crlf.size());

@@ -1,24 +1,17 @@
 #include "TextDecoding.h"
 
+#include "Cp1252.h"
+
 #include <QStringDecoder>
 
-#include <array>
 #include <optional>
 
 namespace documents {
 
 namespace {
 
-constexpr QByteArrayView kUtf8Bom("\xEF\xBB\xBF", 3);
 constexpr QByteArrayView kUtf16LEBom("\xFF\xFE", 2);
 constexpr QByteArrayView kUtf16BEBom("\xFE\xFF", 2);
-
-// Windows-1252 differs from Latin-1 only in 0x80..0x9F. The five bytes it leaves undefined map
-// to the C1 control with the same number, as Windows itself does, so no byte is lost.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 struct ByteOrderMark {
     QStringConverter::Encoding encoding;
@@ -49,14 +42,16 @@ QChar *decodeWithQt(QStringConverter::Encoding encoding, QByteArrayView bytes, Q
 }
 
 QChar *decodeCp1252(QByteArrayView bytes, QChar *at) {
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        *at++ = QChar(byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : char16_t(byte));
-    }
+    for (const char c : bytes)
+        *at++ = QChar(cp1252ToUnicode(static_cast<unsigned char>(c)));
     return at;
 }
 
 } // namespace
+
+bool startsWithUtf16Bom(QByteArrayView bytes) {
+    return bytes.startsWith(kUtf16LEBom) || bytes.startsWith(kUtf16BEBom);
+}
 
 TextEncoding detectEncoding(QByteArrayView bytes) {
     if (const auto bom = byteOrderMark(bytes)) {

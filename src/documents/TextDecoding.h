@@ -7,6 +7,10 @@
 
 namespace documents {
 
+inline constexpr QByteArrayView kUtf8Bom("\xEF\xBB\xBF", 3);
+
+bool startsWithUtf16Bom(QByteArrayView bytes);
+
 enum class TextEncoding { Utf8, Utf16LE, Utf16BE, Windows1252 };
 
 // Which encoding the whole file is in. A byte order mark decides; otherwise the file is UTF-8 if

@@ -127,20 +127,42 @@ private slots:
         QCOMPARE(document, expected);
     }
 
-    // The in-place line end pass against the plain rules on many short random files made of the
-    // characters that matter to it.
+    // The one-pass decoder and line splitter against Qt's decoder and a plain split, on many
+    // short random files made of the pieces that matter: line ends, NUL, valid multi-byte
+    // characters and the invalid sequences that must turn a file into Windows-1252.
     void appendingMatchesThePlainRules() {
+        const QByteArray pieces[] = {"a",
+                                     "\r",
+                                     "\n",
+                                     QByteArray(1, '\0'),
+                                     ",",
+                                     "\xC3\xA9",
+                                     "\xE2\x82\xAC",
+                                     "\xF0\x9F\x98\x80",
+                                     "\xEF\xBF\xBE",
+                                     "\xC3",
+                                     "\x80",
+                                     "\xED\xA0\x80",
+                                     "\xF4\x90\x80\x80",
+                                     "\xC0\x80",
+                                     "\xE0\x80\x80",
+                                     "\xF0\x80\x80\x80",
+                                     "\xFF",
+                                     "\xEF\xBB\xBF",
+                                     QByteArray(17, 'b')};
         QRandomGenerator random(20261208);
-        const char alphabet[] = {'a', '\r', '\n', '\0', ','};
-        for (int round = 0; round < 5000; ++round) {
+        for (int round = 0; round < 20000; ++round) {
             QByteArray file;
-            const int length = int(random.bounded(12));
-            for (int i = 0; i < length; ++i)
-                file += alphabet[random.bounded(int(sizeof alphabet))];
+            const int count = int(random.bounded(10));
+            for (int i = 0; i < count; ++i)
+                file += pieces[random.bounded(int(std::size(pieces)))];
+            // Now and then mostly valid text, so the UTF-8 path runs to the end.
+            if (round % 3 == 0)
+                file.replace("\xC3", "\xC3\xA9").replace("\x80", "");
             const QString start = random.bounded(2) ? QStringLiteral("doc") : QString();
             QString document = start;
             documents::appendFileLines(document, file);
-            QCOMPARE(document, appendedSlowly(start, QString::fromLatin1(file)));
+            QCOMPARE(document, appendedSlowly(start, documents::decodeText(file)));
         }
     }
 

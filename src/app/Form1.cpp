@@ -4,6 +4,7 @@
 #include "DocumentFiles.h"
 #include "DocumentText.h"
 #include "ErrorBox.h"
+#include "ExportDialog.h"
 #include "PlaybackControls.h"
 #include "SpeechEngine.h"
 #include "frmOptions.h"
@@ -145,7 +146,11 @@ void Form1::onMnuItemSaveDocumentClicked() {
     documents::saveDocument(this, *CommonDialog1, *m_document);
 }
 
-void Form1::onMnuItemExporttoWavClicked() {}
+void Form1::onMnuItemExporttoWavClicked() {
+    app::runGuarded(this, [this] {
+        audioexport::exportDocument(this, m_document->text(), *Talker);
+    });
+}
 
 void Form1::onMnuItemExitClicked() {
     app::runGuarded(this, [this] { close(); });

@@ -1,0 +1,189 @@
+#include "AudioFile.h"
+
+#include "ExportError.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <sndfile.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace audioexport {
+
+namespace {
+
+constexpr std::array<FileFormatInfo, 4> kFormats{{
+    {FileFormat::Wav, "wav", "WAV audio (*.wav)"},
+    {FileFormat::Flac, "flac", "FLAC audio (*.flac)"},
+    {FileFormat::OggVorbis, "ogg", "Ogg Vorbis audio (*.ogg)"},
+    {FileFormat::Mp3, "mp3", "MP3 audio (*.mp3)"},
+}};
+
+int sndfileFormat(FileFormat format) {
+    switch (format) {
+    case FileFormat::Wav:
+        return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    case FileFormat::Flac:
+        return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    case FileFormat::OggVorbis:
+        return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    case FileFormat::Mp3:
+        return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    }
+    return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+}
+
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString displayPath(const QString &path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// Makes the rename itself survive a crash: the folder's entry must reach the disk too.
+void syncFolder(const QString &folder) {
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return; // the file is complete and in place; only its durability is less certain
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+std::span<const FileFormatInfo> fileFormats() {
+    return kFormats;
+}
+
+const FileFormatInfo &formatInfo(FileFormat format) {
+    for (const FileFormatInfo &info : kFormats) {
+        if (info.format == format)
+            return info;
+    }
+    return kFormats.front();
+}
+
+std::optional<FileFormat> formatForPath(const QString &path) {
+    const QString suffix = QFileInfo(path).suffix();
+    for (const FileFormatInfo &info : kFormats) {
+        if (suffix.compare(QLatin1String(info.suffix), Qt::CaseInsensitive) == 0)
+            return info.format;
+    }
+    return std::nullopt;
+}
+
+PendingAudioFile::PendingAudioFile(QString target, FileFormat format)
+    : m_target(std::move(target))
+    , m_format(format) {
+    const QFileInfo info(m_target);
+    const QString folder = info.absolutePath();
+    // A hidden name in the same folder: the final rename stays on one file system, so it is
+    // atomic, and a leftover after a power cut is easy to tell from a finished export.
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+        const QString candidate =
+            folder + QLatin1String("/.") + info.fileName() +
+            QStringLiteral(".%1.part")
+                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        const int fd = ::open(QFile::encodeName(candidate).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            m_fd = fd;
+            m_tempPath = candidate;
+        } else if (errno != EEXIST) {
+            throw ExportError(ExportError::FileCreate,
+                              QStringLiteral("The folder \"%1\" does not take a new file: %2")
+                                  .arg(displayPath(folder), systemError(errno)));
+        }
+    }
+    if (m_fd < 0)
+        throw ExportError(
+            ExportError::FileCreate,
+            QStringLiteral("No free name for a temporary file in \"%1\"").arg(displayPath(folder)));
+}
+
+PendingAudioFile::~PendingAudioFile() {
+    closeSound();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_committed && !m_tempPath.isEmpty())
+        ::unlink(QFile::encodeName(m_tempPath).constData());
+}
+
+void PendingAudioFile::open(int sampleRate) {
+    if (m_sound)
+        return;
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = 1;
+    info.format = sndfileFormat(m_format);
+    // The descriptor stays ours: it is synced and closed after the encoder is done with it.
+    m_sound = sf_open_fd(m_fd, SFM_WRITE, &info, SF_FALSE);
+    if (!m_sound)
+        throw ExportError(ExportError::FileWrite,
+                          QStringLiteral("The %1 encoder refused %2 Hz mono: %3")
+                              .arg(QString::fromLatin1(formatInfo(m_format).suffix).toUpper())
+                              .arg(sampleRate)
+                              .arg(QString::fromLocal8Bit(sf_strerror(nullptr))));
+    m_sampleRate = sampleRate;
+}
+
+void PendingAudioFile::write(std::span<const std::int16_t> samples) {
+    if (samples.empty())
+        return;
+    errno = 0;
+    const sf_count_t count = static_cast<sf_count_t>(samples.size());
+    const sf_count_t written = sf_write_short(m_sound, samples.data(), count);
+    if (written != count) {
+        const int error = errno;
+        throw ExportError(
+            ExportError::FileWrite,
+            QStringLiteral("Writing \"%1\" failed: %2")
+                .arg(displayPath(m_tempPath),
+                     error ? systemError(error) : QString::fromLocal8Bit(sf_strerror(m_sound))));
+    }
+    m_frames += samples.size();
+}
+
+void PendingAudioFile::closeSound() {
+    if (m_sound) {
+        sf_close(m_sound); // only reached on the way out after a failure; commit checks its own
+        m_sound = nullptr;
+    }
+}
+
+void PendingAudioFile::commit(int sampleRate) {
+    open(sampleRate);
+    SNDFILE *sound = m_sound;
+    m_sound = nullptr;
+    errno = 0;
+    const int closed = sf_close(sound);
+    const int closeErrno = errno;
+    if (closed != 0)
+        throw ExportError(ExportError::FileWrite,
+                          QStringLiteral("Finishing \"%1\" failed: %2")
+                              .arg(displayPath(m_tempPath),
+                                   closeErrno ? systemError(closeErrno)
+                                              : QString::fromLocal8Bit(sf_error_number(closed))));
+    if (::fsync(m_fd) != 0 || ::close(std::exchange(m_fd, -1)) != 0)
+        throw ExportError(ExportError::FileWrite,
+                          QStringLiteral("Writing \"%1\" failed: %2")
+                              .arg(displayPath(m_tempPath), systemError(errno)));
+    if (::rename(QFile::encodeName(m_tempPath).constData(),
+                 QFile::encodeName(m_target).constData()) != 0)
+        throw ExportError(ExportError::FileWrite,
+                          QStringLiteral("The finished file could not replace \"%1\": %2")
+                              .arg(displayPath(m_target), systemError(errno)));
+    m_committed = true;
+    syncFolder(QFileInfo(m_target).absolutePath());
+}
+
+} // namespace audioexport

@@ -1,0 +1,65 @@
+#pragma once
+// The file an export writes: encoded by libsndfile into a temporary file next to the target, and
+// renamed over the target only once it is complete. Until then the target is never touched.
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+struct sf_private_tag;
+
+namespace audioexport {
+
+enum class FileFormat { Wav, Flac, OggVorbis, Mp3 };
+
+struct FileFormatInfo {
+    FileFormat format;
+    const char *suffix; // without the dot
+    const char *filter; // for a file dialog
+};
+
+// Every format an export can write, the default first.
+std::span<const FileFormatInfo> fileFormats();
+const FileFormatInfo &formatInfo(FileFormat format);
+// The format a file name's suffix asks for, if it is one of ours.
+std::optional<FileFormat> formatForPath(const QString &path);
+
+class PendingAudioFile {
+public:
+    // Creates an empty temporary file in the target's folder. Throws ExportError (FileCreate) if
+    // the folder is missing, not a folder or does not let us write.
+    PendingAudioFile(QString target, FileFormat format);
+    // Removes the temporary file unless commit() succeeded.
+    ~PendingAudioFile();
+    PendingAudioFile(const PendingAudioFile &) = delete;
+    PendingAudioFile &operator=(const PendingAudioFile &) = delete;
+
+    // Starts the encoder; the rate is only known once the synthesiser has spoken.
+    void open(int sampleRate);
+    bool isOpen() const { return m_sound != nullptr; }
+    int sampleRate() const { return m_sampleRate; }
+    // 16-bit mono samples. Throws ExportError (FileWrite), e.g. when the disk is full.
+    void write(std::span<const std::int16_t> samples);
+    // Finishes the encoding, makes the data durable and renames the file over the target.
+    // Opens the file at `sampleRate` first if nothing was written.
+    void commit(int sampleRate);
+
+    std::uint64_t frames() const { return m_frames; }
+    QString temporaryPath() const { return m_tempPath; }
+
+private:
+    void closeSound();
+
+    const QString m_target;
+    const FileFormat m_format;
+    QString m_tempPath;
+    int m_fd = -1;
+    sf_private_tag *m_sound = nullptr;
+    int m_sampleRate = 0;
+    std::uint64_t m_frames = 0;
+    bool m_committed = false;
+};
+
+} // namespace audioexport

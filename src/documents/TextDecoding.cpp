@@ -53,22 +53,6 @@ bool startsWithUtf16Bom(QByteArrayView bytes) {
     return bytes.startsWith(kUtf16LEBom) || bytes.startsWith(kUtf16BEBom);
 }
 
-TextEncoding detectEncoding(QByteArrayView bytes) {
-    if (const auto bom = byteOrderMark(bytes)) {
-        switch (bom->encoding) {
-        case QStringConverter::Utf16LE:
-            return TextEncoding::Utf16LE;
-        case QStringConverter::Utf16BE:
-            return TextEncoding::Utf16BE;
-        default:
-            return TextEncoding::Utf8;
-        }
-    }
-    QString scratch(decodedLengthBound(bytes), Qt::Uninitialized);
-    return decodeWithQt(QStringConverter::Utf8, bytes, scratch.data()) ? TextEncoding::Utf8
-                                                                       : TextEncoding::Windows1252;
-}
-
 qsizetype decodedLengthBound(QByteArrayView bytes) {
     // UTF-8 and Windows-1252 give at most one unit per byte, UTF-16 one per two bytes; the
     // decoder may add one for a trailing incomplete sequence.

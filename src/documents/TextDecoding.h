@@ -11,17 +11,13 @@ inline constexpr QByteArrayView kUtf8Bom("\xEF\xBB\xBF", 3);
 
 bool startsWithUtf16Bom(QByteArrayView bytes);
 
-enum class TextEncoding { Utf8, Utf16LE, Utf16BE, Windows1252 };
-
-// Which encoding the whole file is in. A byte order mark decides; otherwise the file is UTF-8 if
-// every byte sequence in it is valid UTF-8, and Windows-1252 if not.
-TextEncoding detectEncoding(QByteArrayView bytes);
-
 // At most how many UTF-16 units appendDecoded adds for `bytes`.
 qsizetype decodedLengthBound(QByteArrayView bytes);
 
-// Decodes a whole file and appends the text to `out`, without its byte order mark. NUL bytes
-// are kept as U+0000 here; the line splitter replaces them.
+// Decodes a whole file and appends the text to `out`, without its byte order mark. A byte order
+// mark decides the encoding; without one the file is UTF-8 if every byte sequence in it is
+// valid UTF-8, and Windows-1252 if not. NUL bytes stay U+0000 here; the line splitter replaces
+// them. Open's fast path (FastLines) follows the same rules for files without UTF-16 marks.
 void appendDecoded(QString &out, QByteArrayView bytes);
 
 // The decoded text on its own.

@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -28,41 +27,56 @@ struct ShownBox {
     QMessageBox::StandardButtons buttons;
 };
 
-// Answers every modal window while it lives: the file dialog with `fileName` (Cancel if empty),
-// each message box with OK, keeping what was shown.
-class ModalAnswerer : public QObject {
+// The main window with a menu command that answers its modal windows: the file dialog with a
+// file name (Cancel if empty), each message box with OK, keeping what was shown.
+class Window : public QObject {
 public:
-    explicit ModalAnswerer(QString fileName)
-        : m_fileName(std::move(fileName)) {
-        connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::answer);
-        m_timer.start(10);
+    Window() {
+        form.CommonDialog1->setOption(QFileDialog::DontUseNativeDialog);
+        connect(&m_timer, &QTimer::timeout, this, &Window::answer);
     }
-    QList<ShownBox> boxes;
+    QList<ShownBox> open(const QString &file) { return run(form.mnuItemOpenDocument, file); }
+    QList<ShownBox> save(const QString &file) { return run(form.mnuItemSaveDocument, file); }
+    DocumentText &document() { return form.document(); }
+
+    Form1 form;
     int dialogs = 0;
     QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
     QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
 
 private:
+    QList<ShownBox> run(QAction *command, const QString &file) {
+        m_file = file;
+        m_boxes.clear();
+        m_answered = false;
+        m_timer.start(10);
+        command->trigger();
+        m_timer.stop();
+        return m_boxes;
+    }
     void answer() {
         QWidget *modal = QApplication::activeModalWidget();
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            boxes.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            m_boxes.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
             box->done(QMessageBox::Ok);
         } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
-            // Seen again: the dialog refused the name (its own box is in `boxes`); give up.
-            if (dialogs++ > 0 || m_fileName.isEmpty()) {
+            ++dialogs;
+            acceptMode = dialog->acceptMode();
+            fileMode = dialog->fileMode();
+            // Seen again: the dialog refused the name (its own box is in m_boxes); give up.
+            if (std::exchange(m_answered, true) || m_file.isEmpty()) {
                 dialog->reject();
                 return;
             }
-            acceptMode = dialog->acceptMode();
-            fileMode = dialog->fileMode();
-            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(m_fileName);
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(m_file);
             // As pressing Open or Save: QFileDialog's own accept() checks the name first.
             static_cast<QDialog *>(dialog)->accept();
         }
     }
-    QString m_fileName;
     QTimer m_timer;
+    QString m_file;
+    bool m_answered = false;
+    QList<ShownBox> m_boxes;
 };
 
 void writeFile(const QString &path, const QByteArray &bytes) {
@@ -75,14 +89,6 @@ QByteArray contents(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
-
-struct Window {
-    Form1 form;
-    Window() { form.CommonDialog1->setOption(QFileDialog::DontUseNativeDialog); }
-    DocumentText &document() { return form.document(); }
-    void open() { form.mnuItemOpenDocument->trigger(); }
-    void save() { form.mnuItemSaveDocument->trigger(); }
-};
 
 constexpr uid_t kNobody = 65534;
 
@@ -102,41 +108,26 @@ private slots:
 
     void openAppendsEveryLine() {
         writeFile(path("list.txt"), "a,b\r\n  \"q\", 12\n\nlast");
+        writeFile(path("empty.txt"), {});
         Window w;
-        {
-            ModalAnswerer answerer(path("list.txt"));
-            w.open();
-            QCOMPARE(answerer.acceptMode, QFileDialog::AcceptOpen);
-            QCOMPARE(answerer.fileMode, QFileDialog::ExistingFile);
-            QCOMPARE(answerer.boxes.size(), 0);
-        }
+        QCOMPARE(w.open(path("list.txt")).size(), 0);
+        QCOMPARE(w.acceptMode, QFileDialog::AcceptOpen);
+        QCOMPARE(w.fileMode, QFileDialog::ExistingFile);
         const QString lines = QStringLiteral("\r\na,b\r\n  \"q\", 12\r\n\r\nlast");
         QCOMPARE(w.document().text(), lines);
-        {
-            ModalAnswerer answerer(path("list.txt"));
-            w.open();
-        }
+        w.open(path("list.txt"));
         QCOMPARE(w.document().text(), lines + lines);
-
-        w.document().setText(QStringLiteral("x"));
-        writeFile(path("empty.txt"), {});
-        {
-            ModalAnswerer answerer(path("empty.txt"));
-            w.open();
-            QCOMPARE(answerer.boxes.size(), 0);
-        }
-        QCOMPARE(w.document().text(), QStringLiteral("x"));
+        QCOMPARE(w.open(path("empty.txt")).size(), 0);
+        QCOMPARE(w.document().text(), lines + lines);
     }
 
     void cancelDoesNothing() {
         Window w;
         w.document().setText(QStringLiteral("kept"));
         const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
-        ModalAnswerer answerer{QString()};
-        w.open();
-        w.save();
-        QCOMPARE(answerer.dialogs, 2);
-        QCOMPARE(answerer.boxes.size(), 0);
+        QCOMPARE(w.open({}).size(), 0);
+        QCOMPARE(w.save({}).size(), 0);
+        QCOMPARE(w.dialogs, 2);
         QCOMPARE(w.document().text(), QStringLiteral("kept"));
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before);
     }
@@ -150,8 +141,8 @@ private slots:
                                  << "No such file or directory";
         QTest::newRow("directory") << "dir.txt"
                                    << "Is a directory";
-        QTest::newRow("fifo") << "fifo.txt"
-                              << "pipe";
+        QTest::newRow("fifo, nobody writing") << "fifo.txt"
+                                              << "pipe";
         QTest::newRow("over 256 MiB") << "huge.txt"
                                       << "larger than 256 MiB";
         QTest::newRow("unreadable") << "secret.txt"
@@ -161,12 +152,10 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, reason);
         const QString file = path(name);
-        const QByteArray native = QFile::encodeName(file);
-        if (name == "fifo.txt") {
-            QVERIFY(::mkfifo(native.constData(), 0600) == 0);
-        } else {
+        if (name == "fifo.txt")
+            QVERIFY(::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+        else
             writeFile(file, "x");
-        }
         if (name == "huge.txt")
             QVERIFY(QFile::resize(file, qint64(256) * 1024 * 1024 + 1)); // sparse, no disk used
         if (name == "secret.txt")
@@ -178,18 +167,17 @@ private slots:
                 QVERIFY(QFile::remove(file));
             if (name == "dir.txt")
                 QVERIFY(QDir().mkdir(file));
-            // Root reads any file; as anyone else (for file access only, this thread only)
-            // the permissions count.
+            // Root reads any file; as anyone else (for file access, on this thread) the
+            // permissions count.
             if (name == "secret.txt")
                 ::setfsuid(kNobody);
         });
-        ModalAnswerer answerer(file);
-        w.open();
+        const QList<ShownBox> boxes = w.open(file);
         ::setfsuid(::getuid());
-        QCOMPARE(answerer.boxes.size(), 1);
-        const ShownBox box = answerer.boxes.constFirst();
-        QCOMPARE(box.title, QStringLiteral("Parlivo"));
-        QVERIFY2(box.text.contains(file) && box.text.contains(reason), qPrintable(box.text));
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].title, QStringLiteral("Parlivo"));
+        QVERIFY2(boxes[0].text.contains(file) && boxes[0].text.contains(reason),
+                 qPrintable(boxes[0].text));
         QCOMPARE(w.document().text(), QStringLiteral("kept"));
     }
 
@@ -197,35 +185,25 @@ private slots:
         Window w;
         w.document().setText(QStringLiteral("line 1\r\nline 2"));
         const QString file = path("saved.txt");
-        {
-            ModalAnswerer answerer(file);
-            w.save();
-            QCOMPARE(answerer.acceptMode, QFileDialog::AcceptSave);
-            QCOMPARE(answerer.boxes.size(), 1);
-            const ShownBox box = answerer.boxes.constFirst();
-            QCOMPARE(box.title, QStringLiteral("Parlivo"));
-            QCOMPARE(box.text, kSaved);
-            QCOMPARE(box.icon, QMessageBox::NoIcon);
-            QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        }
+        const QList<ShownBox> boxes = w.save(file);
+        QCOMPARE(w.acceptMode, QFileDialog::AcceptSave);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].title, QStringLiteral("Parlivo"));
+        QCOMPARE(boxes[0].text, kSaved);
+        QCOMPARE(boxes[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(contents(file), QByteArray("line 1\r\nline 2\r\n"));
         // An existing file is added to, without asking whether to replace it.
-        {
-            ModalAnswerer answerer(file);
-            w.save();
-            QCOMPARE(answerer.boxes.size(), 1);
-            QCOMPARE(answerer.boxes.constFirst().text, kSaved);
-        }
+        QCOMPARE(w.save(file).size(), 1);
         QCOMPARE(contents(file), QByteArray("line 1\r\nline 2\r\nline 1\r\nline 2\r\n"));
         QCOMPARE(w.document().text(), QStringLiteral("line 1\r\nline 2"));
 
         writeFile(path("other.txt"), "old data");
         for (const QString &text : {QString(), QStringLiteral("end\r\n")}) {
             w.document().setText(text);
-            ModalAnswerer answerer(path("other.txt"));
-            w.save();
-            QCOMPARE(answerer.boxes.size(), 1);
-            QCOMPARE(answerer.boxes.constFirst().text, kSaved);
+            const QList<ShownBox> confirmed = w.save(path("other.txt"));
+            QCOMPARE(confirmed.size(), 1);
+            QCOMPARE(confirmed[0].text, kSaved);
         }
         QCOMPARE(contents(path("other.txt")), QByteArray("old data\r\nend\r\n\r\n"));
     }
@@ -234,14 +212,11 @@ private slots:
         Window w;
         w.document().setText(QStringLiteral("some text that will not fit"));
         const QString nowhere = path("no such folder/out.txt");
-        {
-            ModalAnswerer answerer(nowhere);
-            w.save();
-            QCOMPARE(answerer.boxes.size(), 1);
-            QCOMPARE(answerer.boxes.constFirst().title, QStringLiteral("Parlivo"));
-            QVERIFY(answerer.boxes.constFirst().text.contains(nowhere));
-            QVERIFY(answerer.boxes.constFirst().text.contains("No such file or directory"));
-        }
+        QList<ShownBox> boxes = w.save(nowhere);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].title, QStringLiteral("Parlivo"));
+        QVERIFY(boxes[0].text.contains(nowhere) &&
+                boxes[0].text.contains("No such file or directory"));
         QVERIFY(!QFileInfo::exists(path("no such folder")));
 
         // The kernel cuts the write short and then fails it, as on a full disk.
@@ -252,19 +227,13 @@ private slots:
         rlimit limit = saved;
         limit.rlim_cur = 14;
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        QList<ShownBox> boxes;
-        {
-            ModalAnswerer answerer(file);
-            QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
-            w.save();
-            ::setrlimit(RLIMIT_FSIZE, &saved);
-            boxes = answerer.boxes;
-        }
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        boxes = w.save(file);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, oldHandler);
         QCOMPARE(boxes.size(), 1);
-        QVERIFY2(boxes.constFirst().text.contains(file) &&
-                     boxes.constFirst().text.contains("too large"),
-                 qPrintable(boxes.constFirst().text));
+        QVERIFY2(boxes[0].text.contains(file) && boxes[0].text.contains("too large"),
+                 qPrintable(boxes[0].text));
         QCOMPARE(contents(file), QByteArray("0123456789"));
     }
 
@@ -285,15 +254,8 @@ private slots:
         writeFile(path("in.txt"), original);
         QFile::remove(path("out.txt"));
         Window w;
-        {
-            ModalAnswerer answerer(path("in.txt"));
-            w.open();
-        }
-        {
-            ModalAnswerer answerer(path("out.txt"));
-            w.save();
-            QCOMPARE(answerer.boxes.size(), 1);
-        }
+        QCOMPARE(w.open(path("in.txt")).size(), 0);
+        QCOMPARE(w.save(path("out.txt")).size(), 1);
         QCOMPARE(contents(path("out.txt")), saved);
     }
 };

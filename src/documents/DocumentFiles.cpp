@@ -65,8 +65,7 @@ void saveDocument(QWidget *parent, QFileDialog &dialog, const DocumentText &docu
     const QString path = chooseFile(dialog);
     if (path.isEmpty())
         return;
-    const QString failure =
-        QObject::tr("Could not save the document to \"%1\". The file was left as it was.");
+    const QString failure = QObject::tr("Could not save the document to \"%1\".");
     try {
         appendToFile(path, savedBytes(document.text()));
     } catch (const FileError &error) {

@@ -175,16 +175,22 @@ void syncDirectoryOf(const QString &path) {
 
 void appendToFile(const QString &path, QByteArrayView bytes, const WriteFunction &write) {
     const QByteArray name = QFile::encodeName(path);
+    // Look before opening: opening a FIFO or device for writing can block or act on it.
+    struct stat info {};
+    if (::stat(name.constData(), &info) == 0)
+        requireRegularFile(info);
     const auto [rawFd, created] = openForAppend(name);
     FileDescriptor fd(rawFd);
 
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    // The path may have been swapped since the look; this is what we really write to.
+    const bool known = ::fstat(fd.get(), &info) == 0;
+    if (!known || !S_ISREG(info.st_mode)) {
         const int number = errno;
-        // Nothing was written yet; only a file this call created has to go.
+        // Nothing was written yet, so only a file this call created has to go; if even that
+        // fails, it is an empty file, and the error below is the one that matters.
         if (created)
             ::unlink(name.constData());
-        if (S_ISREG(info.st_mode))
+        if (!known)
             throwErrno(number);
         requireRegularFile(info);
     }

@@ -1,11 +1,34 @@
 #include "Form1.h"
+#include "SpeechEngine.h"
 
 #include <QApplication>
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+qint64 monotonicNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+} // namespace
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     // Arguments are ignored: the program always starts with an empty text.
     auto *window = new Form1; // deletes itself when closed
+    if (qEnvironmentVariableIsSet("PARLIVO_REPORT_STARTUP")) {
+        // For the start-up benchmark: when the window is up and when speech could start.
+        QObject::connect(&window->talker(), &speech::SpeechEngine::workerReady, [] {
+            std::printf("worker-ready %lld\n", static_cast<long long>(monotonicNs()));
+            std::fflush(stdout);
+        });
+    }
     window->show();
+    if (qEnvironmentVariableIsSet("PARLIVO_REPORT_STARTUP")) {
+        std::printf("shown %lld\n", static_cast<long long>(monotonicNs()));
+        std::fflush(stdout);
+    }
     return app.exec();
 }

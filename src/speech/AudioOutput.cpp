@@ -54,12 +54,18 @@ qint64 AudioOutput::fill(char *data, qint64 maxBytes) {
     std::size_t got = 0;
     if (!m_paused)
         got = m_queue.pop(out, maxSamples);
-    if (got > 0 && m_firstFrameNs.load() == 0)
-        m_firstFrameNs = nowNs();
+    if (got > 0) {
+        const qint64 now = nowNs();
+        if (m_firstFrameNs.load() == 0)
+            m_firstFrameNs = now;
+        m_lastFrameNs = now;
+    }
     std::memset(out + got, 0, (maxSamples - got) * sizeof(std::int16_t));
 
     const qint64 buffered =
         m_sink ? (m_sink->bufferSize() - m_sink->bytesFree()) / 2 : 0;
+    if (got > 0)
+        m_sinkBuffered = buffered;
     const auto consumed = static_cast<qint64>(m_queue.consumed());
     m_heard = static_cast<std::uint64_t>(std::max<qint64>(0, consumed - buffered));
 
@@ -86,12 +92,13 @@ void AudioOutput::onDrainedInSink(quint64 generation) {
     emit drained(generation);
 }
 
-void AudioOutput::open(int sampleRate) {
+bool AudioOutput::open(int sampleRate, bool reportFailure) {
     close();
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull()) {
-        emit failed(tr("No audio output device is available"));
-        return;
+        if (reportFailure)
+            emit failed(tr("No audio output device is available"));
+        return false;
     }
     QAudioFormat format;
     format.setSampleRate(sampleRate);
@@ -106,11 +113,13 @@ void AudioOutput::open(int sampleRate) {
     if (m_sink->error() != QAudio::NoError || m_sink->state() == QAudio::StoppedState) {
         const QAudio::Error error = m_sink->error();
         close();
-        emit failed(error == QAudio::OpenError ? tr("The audio output could not be opened")
-                                               : tr("The audio output failed"));
-        return;
+        if (reportFailure)
+            emit failed(error == QAudio::OpenError ? tr("The audio output could not be opened")
+                                                   : tr("The audio output failed"));
+        return false;
     }
     m_open = true;
+    return true;
 }
 
 void AudioOutput::close() {
@@ -128,12 +137,19 @@ void AudioOutput::newGeneration() {
     m_heard = 0;
 }
 
+void AudioOutput::prepare(int sampleRate) {
+    if (m_sink && m_sampleRate == sampleRate)
+        return;
+    if (open(sampleRate, false))
+        m_sink->suspend();
+}
+
 void AudioOutput::play(int sampleRate) {
     m_wantedRate = sampleRate;
     if (m_paused)
         return;
     if (!m_sink || m_sampleRate != sampleRate) {
-        open(sampleRate);
+        open(sampleRate, true);
         return;
     }
     m_trailingSilence = 0;
@@ -153,8 +169,13 @@ void AudioOutput::resumeOutput() {
 }
 
 void AudioOutput::stopOutput() {
+    // Closing drops what the sound server still holds; a fresh corked stream is ready for the
+    // next request.
+    const int rate = m_sampleRate;
     close();
     m_wantedRate = 0;
+    if (rate > 0)
+        prepare(rate);
 }
 
 } // namespace speech

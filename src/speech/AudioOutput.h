@@ -25,16 +25,25 @@ public:
     // Monotonic time (ns) when the first sample of the current generation was handed to the sink;
     // 0 until then. Any thread.
     qint64 firstFrameNs() const { return m_firstFrameNs.load(); }
+    // When a sample was last handed to the sink, and how much the sink then held (for
+    // measuring how quickly pause and stop fall silent). Any thread.
+    qint64 lastFrameNs() const { return m_lastFrameNs.load(); }
+    qint64 sinkBufferedSamples() const { return m_sinkBuffered.load(); }
     bool isOpen() const { return m_open.load(); }
 
+    // A new request starts: forget the previous one's first frame and position. Any thread.
+    void newGeneration();
+
 public slots:
+    // Opens the sink ahead of the first audio, corked, so that starting to play costs only a
+    // resume. Failures are left for play() to report.
+    void prepare(int sampleRate);
     // Audio of a generation is arriving at `sampleRate`: make sure the sink runs (unless paused).
     void play(int sampleRate);
     void pauseOutput();
     void resumeOutput();
     // Drops what the sink holds: silent at once.
     void stopOutput();
-    void newGeneration();
 
 signals:
     void failed(const QString &reason);
@@ -45,7 +54,7 @@ private:
     class Source;
     friend class Source;
     qint64 fill(char *data, qint64 maxBytes);
-    void open(int sampleRate);
+    bool open(int sampleRate, bool reportFailure);
     void close();
     void onDrainedInSink(quint64 generation);
 
@@ -55,10 +64,12 @@ private:
     std::unique_ptr<Source> m_source;
     int m_sampleRate = 0;
     int m_wantedRate = 0;
-    qint64 m_trailingSilence = 0;    // samples of silence fed since the queue ran dry at its end
+    std::atomic<qint64> m_trailingSilence{0}; // silence fed since the queue ran dry at its end
     quint64 m_drainedGeneration = 0; // last generation reported as drained
     std::atomic<std::uint64_t> m_heard{0};
     std::atomic<qint64> m_firstFrameNs{0};
+    std::atomic<qint64> m_lastFrameNs{0};
+    std::atomic<qint64> m_sinkBuffered{0};
     std::atomic<bool> m_open{false};
 };
 

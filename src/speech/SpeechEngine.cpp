@@ -17,6 +17,9 @@ namespace proto = parlivo::proto;
 namespace {
 // Half a second of queued audio at espeak-ng's rate; the worker's pipe holds a little more.
 constexpr std::size_t kQueueSamples = 11025;
+// The synthesisers' rates, to open the stream before the first audio says which it is.
+constexpr int kEspeakRate = 22050;
+constexpr int kFliteRate = 16000;
 } // namespace
 
 SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
@@ -57,6 +60,7 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
             emit errorOccurred(EngineError(EngineError::Synthesis, text));
         });
     };
+    handlers.ready = [this] { QMetaObject::invokeMethod(this, [this] { emit workerReady(); }); };
     handlers.voices = [this](const proto::Voices &list) {
         QList<Voice> voices;
         for (const auto &v : list.voices)
@@ -109,6 +113,9 @@ void SpeechEngine::speak(const QString &text) {
     m_client->ensureRunning();
     m_text = text;
     startRequest(0);
+    // Have the sound server's stream ready by the time the first audio arrives.
+    const int rate = m_voice.startsWith(QLatin1String("flite:")) ? kFliteRate : kEspeakRate;
+    QMetaObject::invokeMethod(m_output, [this, rate] { m_output->prepare(rate); });
 }
 
 void SpeechEngine::startRequest(qsizetype from) {
@@ -118,7 +125,7 @@ void SpeechEngine::startRequest(qsizetype from) {
     m_firstAudioSeen = false;
     m_timeline->reset(m_generation);
     m_queue->reset(m_generation);
-    QMetaObject::invokeMethod(m_output, [this] { m_output->newGeneration(); });
+    m_output->newGeneration();
     if (previous != 0)
         m_client->cancel(previous);
     m_client->speak(m_generation, m_text, from, m_wpm, m_voice.toStdString());
@@ -181,6 +188,8 @@ std::optional<TextRange> SpeechEngine::currentSentence() const {
 
 qint64 SpeechEngine::workerPid() const { return m_client->pid(); }
 qint64 SpeechEngine::firstFrameNs() const { return m_output->firstFrameNs(); }
+qint64 SpeechEngine::lastFrameNs() const { return m_output->lastFrameNs(); }
+qint64 SpeechEngine::sinkBufferedSamples() const { return m_output->sinkBufferedSamples(); }
 std::uint64_t SpeechEngine::heardSamples() const { return m_output->heardSamples(); }
 
 void SpeechEngine::onWorkerDied(int status) {

@@ -64,7 +64,10 @@ public:
 
     // For measurements and tests.
     qint64 workerPid() const;
+    // Monotonic (std::chrono::steady_clock) nanoseconds.
     qint64 firstFrameNs() const; // when the current request's first sample reached the sink
+    qint64 lastFrameNs() const;  // when the latest sample reached the sink
+    qint64 sinkBufferedSamples() const;
     std::uint64_t heardSamples() const;
 
     // The voice for a locale's language, falling back to English.
@@ -73,6 +76,8 @@ public:
 signals:
     void speakingChanged(bool speaking);
     void voicesChanged();
+    // The synthesis worker has started and is ready for requests.
+    void workerReady();
     // Emitted by setSpeed(), after the new speed is in force.
     void speedChanged(int wpm);
     void errorOccurred(const speech::EngineError &error);

@@ -284,6 +284,9 @@ void SynthClient::readerLoop(int fd, pid_t pid) {
                 } else if (auto *error = std::get_if<proto::Error>(&*message)) {
                     if (m_handlers.error)
                         m_handlers.error(*error);
+                } else if (std::holds_alternative<proto::Ready>(*message)) {
+                    if (m_handlers.ready)
+                        m_handlers.ready();
                 } else if (auto *voices = std::get_if<proto::Voices>(&*message)) {
                     if (m_handlers.voices)
                         m_handlers.voices(*voices);

@@ -23,6 +23,7 @@ public:
     // Called on the reader thread. `died` is called once when the worker's output ends without
     // our asking, with its wait status.
     struct Handlers {
+        std::function<void()> ready;
         std::function<void(parlivo::proto::Audio &)> audio;
         std::function<void(const parlivo::proto::Sentence &)> sentence;
         std::function<void(const parlivo::proto::Done &)> done;

@@ -68,7 +68,7 @@ private slots:
             engine.speak(text);
             QVERIFY(waitUntilQuiet(engine, 60000));
             rec.stop();
-            reference = rec.lastLoudMs() - rec.firstLoudMs();
+            reference = rec.loudMs();
         }
         SinkRecorder rec;
         QVERIFY(rec.start());
@@ -85,9 +85,10 @@ private slots:
         // Silent from shortly after the pause until the resume.
         QCOMPARE(rec.loudMs(pausedAt + 100, resumedAt - 20), qint64(0));
         QVERIFY(rec.loudMs(resumedAt, resumedAt + 1500) > 200);
-        // Nothing skipped or repeated: the speech takes as long as without the pause.
-        const qint64 spoken = rec.lastLoudMs() - rec.firstLoudMs() - (resumedAt - pausedAt);
-        QVERIFY2(std::abs(spoken - reference) < 250,
+        // Nothing skipped or repeated: as much is heard as without the pause. (Audible time, not
+        // the span, so that a moment of underrun on a busy machine does not count.)
+        const qint64 spoken = rec.loudMs();
+        QVERIFY2(std::abs(spoken - reference) < 150,
                  qPrintable(QStringLiteral("%1 ms vs %2 ms").arg(spoken).arg(reference)));
     }
 

@@ -1,0 +1,283 @@
+// Measures the real program's parts and prints each figure next to an anchor measured in the
+// same run on the same machine. Run through bench/run, which provides a sound server.
+
+#include "BenchSupport.h"
+#include "DocumentText.h"
+#include "Form1.h"
+#include "SpeechEngine.h"
+#include "SynthClient.h"
+
+#include <QApplication>
+#include <QAudioDevice>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMediaDevices>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <mutex>
+
+using namespace bench;
+using speech::SpeechEngine;
+
+namespace {
+
+constexpr int kRuns = 5;
+constexpr int kEspeakRate = 22050;
+
+QString writeText(const QTemporaryDir &dir, const QString &name, const QString &text) {
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(text.toUtf8());
+    return path;
+}
+
+// Waits for `done` while the event loop runs; false on timeout.
+bool waitFor(const std::function<bool()> &done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    return true;
+}
+
+void firstAudio(Report &report, const QTemporaryDir &dir) {
+    SpeechEngine engine;
+    waitFor([&] { return engine.workerPid() > 0; }, 5000);
+    // Warm up the sound server connection once.
+    engine.speak(QStringLiteral("Ready."));
+    waitFor([&] { return engine.firstFrameNs() != 0; }, 5000);
+    engine.stop();
+    for (const auto &[label, size] : {std::pair{"1 KB", qsizetype(1024)},
+                                      std::pair{"1 MB", qsizetype(1 << 20)},
+                                      std::pair{"10 MB", qsizetype(10 << 20)}}) {
+        const QString text = prose(size);
+        std::vector<double> ours;
+        for (int i = 0; i < kRuns; ++i) {
+            const qint64 start = nowNs();
+            engine.speak(text);
+            if (waitFor([&] { return engine.firstFrameNs() != 0; }, 10000))
+                ours.push_back(double(engine.firstFrameNs() - start) / 1e6);
+            engine.stop();
+            QTest::qWait(100);
+        }
+        const QString file = writeText(dir, QStringLiteral("first-%1.txt").arg(size), text);
+        std::vector<double> anchor;
+        for (int i = 0; i < kRuns; ++i) {
+            // 44 bytes of header, then 100 ms of 16-bit audio.
+            if (auto ms = timeToStdoutBytes("espeak-ng", {"--stdout", "-f", file},
+                                            44 + kEspeakRate / 10 * 2))
+                anchor.push_back(*ms);
+        }
+        report.add({QStringLiteral("first audio, %1 text").arg(label), "ms", stats(ours),
+                    "espeak-ng --stdout to first 100 ms", stats(anchor), "< 20 ms, flat", {}});
+    }
+}
+
+void pauseAndStop(Report &report) {
+    SpeechEngine engine;
+    const QString text = prose(20000);
+    for (const bool isPause : {true, false}) {
+        std::vector<double> latency;
+        std::vector<double> buffered;
+        for (int i = 0; i < kRuns; ++i) {
+            engine.resume();
+            engine.speak(text);
+            waitFor([&] { return engine.firstFrameNs() != 0; }, 5000);
+            QTest::qWait(700);
+            const qint64 at = nowNs();
+            isPause ? engine.pause() : engine.stop();
+            QTest::qWait(300);
+            latency.push_back(std::max(0.0, double(engine.lastFrameNs() - at) / 1e6));
+            buffered.push_back(double(engine.sinkBufferedSamples()) * 1000.0 / kEspeakRate);
+            engine.stop();
+        }
+        engine.resume();
+        const QString what = isPause ? QStringLiteral("pause") : QStringLiteral("stop");
+        report.add({what + ": last frame handed to the sink after the call", "ms", stats(latency),
+                    "target", Stats{50, 50, 50, 1}, "< 50 ms",
+                    QStringLiteral("sink held %1 ms of audio at its last frame (median); %2")
+                        .arg(stats(buffered).median, 0, 'f', 1)
+                        .arg(isPause ? "the stream is corked, so nothing more is heard"
+                                     : "the stream is closed, its buffer dropped")});
+    }
+}
+
+void speedChange(Report &report) {
+    SpeechEngine engine;
+    const QString text = prose(20000);
+    std::vector<double> latency;
+    for (int i = 0; i < kRuns; ++i) {
+        engine.setSpeed(0);
+        engine.speak(text);
+        waitFor([&] { return engine.firstFrameNs() != 0; }, 5000);
+        QTest::qWait(1000);
+        const qint64 at = nowNs();
+        engine.setSpeed(i % 2 ? 300 : 120);
+        if (waitFor([&] { return engine.firstFrameNs() > at; }, 5000))
+            latency.push_back(double(engine.firstFrameNs() - at) / 1e6);
+        engine.stop();
+    }
+    report.add({"speed change: first frame at the new speed", "ms", stats(latency), "target",
+                Stats{300, 300, 300, 1}, "< 300 ms", {}});
+}
+
+// Worst lateness (ms) of a 1 ms timer while `during` runs for `ms`.
+double worstStall(int ms, const std::function<void()> &during = {}) {
+    qint64 last = nowNs();
+    double worst = 0;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const qint64 now = nowNs();
+        worst = std::max(worst, double(now - last) / 1e6 - 1.0);
+        last = now;
+    });
+    timer.start(1);
+    if (during)
+        during();
+    QTest::qWait(ms);
+    return worst;
+}
+
+void responsiveness(Report &report) {
+    Form1 window;
+    window.show();
+    window.document().setText(prose(10 << 20));
+    QTest::qWait(200);
+    std::vector<double> idle, speaking;
+    for (int i = 0; i < 3; ++i) {
+        idle.push_back(worstStall(1000));
+        speaking.push_back(worstStall(3000, [&] { window.Command1->click(); }));
+        window.Command3->click();
+    }
+    report.add({"UI stall while speaking a 10 MB document", "ms", stats(speaking),
+                "idle window, same run", stats(idle), "< 16 ms",
+                "includes the click on \">\" (reading the 10 MB text from the widget)"});
+    report.add({"UI stall while exporting", "ms", std::nullopt, "", std::nullopt, "< 16 ms",
+                "export is not built yet"});
+}
+
+void throughput(Report &report, const QTemporaryDir &dir) {
+    // 200 KB instead of 1 MB keeps the whole benchmark within its ten minutes.
+    const QString text = prose(200 * 1024);
+    std::mutex mutex;
+    std::uint64_t doneId = 0, samples = 0;
+    speech::SynthClient::Handlers h;
+    h.done = [&](const parlivo::proto::Done &d) {
+        std::scoped_lock lock(mutex);
+        doneId = d.id;
+        samples = d.totalSamples;
+    };
+    speech::SynthClient client(speech::SynthClient::defaultProgram(), h);
+    client.ensureRunning();
+    const qint64 start = nowNs();
+    client.speak(1, text, 0, 0, "espeak:en");
+    waitFor([&] { std::scoped_lock lock(mutex); return doneId == 1; }, 600000);
+    const double wall = double(nowNs() - start) / 1e9;
+    const double audioSeconds = double(samples) / kEspeakRate;
+    const QString file = writeText(dir, "throughput.txt", text);
+    const auto espeakMs =
+        timeCommand("espeak-ng", {"-v", "en", "-w", dir.filePath("anchor.wav"), "-f", file});
+    std::optional<Stats> anchor;
+    if (espeakMs)
+        anchor = Stats{audioSeconds / (*espeakMs / 1000), 0, 0, 1};
+    report.add({"synthesis throughput, 1 worker, 200 KB", "audio s per s",
+                Stats{audioSeconds / wall, 0, 0, 1}, "espeak-ng -w, same text", anchor,
+                "> 1.0 ratio with a worker per core",
+                QStringLiteral("%1 s of audio; one worker per core needs the export path")
+                    .arg(audioSeconds, 0, 'f', 0)});
+}
+
+void memory(Report &report) {
+    const qint64 before = rssKiB();
+    Form1 window;
+    window.show();
+    QTest::qWait(500);
+    const qint64 idle = rssKiB() - before;
+    window.document().setText(prose(10 << 20));
+    const qint64 withText = rssKiB();
+    window.Command1->click();
+    qint64 peak = withText;
+    for (int i = 0; i < 300; ++i) {
+        QTest::qWait(10);
+        peak = std::max(peak, rssKiB());
+    }
+    window.Command3->click();
+    report.add({"RSS of the idle window", "MiB", Stats{idle / 1024.0, 0, 0, 1}, "", std::nullopt,
+                "", "process RSS growth from creating and showing the window"});
+    report.add({"RSS growth while speaking 10 MB", "MiB", Stats{(peak - withText) / 1024.0, 0, 0, 1},
+                "the 10 MB text in the widget", Stats{(withText - before) / 1024.0, 0, 0, 1},
+                "bounded", "over 3 s of speech, beyond what the widget holds"});
+}
+
+void startup(Report &report) {
+    std::vector<double> shown, ready;
+    for (int i = 0; i < kRuns; ++i) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PARLIVO_REPORT_STARTUP", "1");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        const qint64 start = nowNs();
+        p.start(QCoreApplication::applicationDirPath() + "/parlivo", {});
+        QByteArray out;
+        while (!out.contains("worker-ready") && p.waitForReadyRead(10000))
+            out += p.readAllStandardOutput();
+        p.kill();
+        p.waitForFinished();
+        for (const QByteArray &line : out.split('\n')) {
+            const QList<QByteArray> parts = line.split(' ');
+            if (parts.size() != 2)
+                continue;
+            const double ms = double(parts[1].toLongLong() - start) / 1e6;
+            (parts[0] == "shown" ? shown : ready).push_back(ms);
+        }
+    }
+    const auto trueMs = timeCommand("/bin/true", {});
+    const std::optional<Stats> anchor =
+        trueMs ? std::optional<Stats>(Stats{*trueMs, *trueMs, *trueMs, 1}) : std::nullopt;
+    report.add({"start-up: process start to window shown", "ms", stats(shown),
+                "starting /bin/true", anchor, "", "offscreen"});
+    report.add({"start-up: process start to worker ready", "ms", stats(ready),
+                "starting /bin/true", anchor, "", {}});
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    Report report;
+    if (QMediaDevices::defaultAudioOutput().isNull()) {
+        std::fprintf(stderr, "no sound server: run bench/run, which starts one\n");
+        return 2;
+    }
+    std::printf("Parlivo benchmark (medians of %d runs, [min..max])\n", kRuns);
+    firstAudio(report, dir);
+    pauseAndStop(report);
+    speedChange(report);
+    responsiveness(report);
+    throughput(report, dir);
+    memory(report);
+    startup(report);
+    report.add({"open: read + decode + split, 100 MB", "MB/s", std::nullopt, "cat FILE > /dev/null",
+                std::nullopt, ">= 200 MB/s", "document opening is not built yet"});
+    report.add({"paste of 20 MB", "ms", std::nullopt, "", std::nullopt, "a moment",
+                "paste is not built yet"});
+    std::printf("\n");
+    report.print();
+    const QString json = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("results.json");
+    if (!report.writeJson(json))
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(json));
+    return 0;
+}

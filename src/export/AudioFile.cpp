@@ -162,6 +162,10 @@ void PendingAudioFile::closeSound() {
 
 void PendingAudioFile::commit(int sampleRate) {
     open(sampleRate);
+    // The FLAC encoder starts only with the first samples; without any, the file would be empty
+    // and unreadable. Writing the header now makes a valid file of no samples.
+    if (m_frames == 0)
+        sf_command(m_sound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
     SNDFILE *sound = m_sound;
     m_sound = nullptr;
     errno = 0;

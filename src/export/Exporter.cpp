@@ -75,7 +75,8 @@ ExportResult Exporter::run(const std::atomic<bool> &cancel, const ProgressHandle
     ProgressReporter reporter(progress, m_request.text.size());
 
     const std::vector<Segment> segments =
-        splitIntoSegments(m_request.text, segmentUnits(m_request.wpm));
+        splitIntoSegments(m_request.text, m_request.segmentUnits > 0 ? m_request.segmentUnits
+                                                                     : segmentUnits(m_request.wpm));
     const std::size_t laneCount = std::clamp<std::size_t>(
         std::size_t(std::max(m_request.workers, 1)), 1, std::max<std::size_t>(segments.size(), 1));
 

@@ -18,8 +18,9 @@ struct ExportRequest {
     int wpm = 0;   // 0: the synthesiser's default
     QString path;  // the file to write (replaced only when complete)
     FileFormat format = FileFormat::Wav;
-    int workers = 1;       // synthesis processes working side by side
-    QString workerProgram; // empty: the parlivo-synth next to this program
+    int workers = 1;            // synthesis processes working side by side
+    QString workerProgram;      // empty: the parlivo-synth next to this program
+    qsizetype segmentUnits = 0; // text per segment; 0: chosen from the speed
 };
 
 struct ExportProgress {

@@ -1,0 +1,317 @@
+// The export engine against the real parlivo-synth workers and real files, read back with
+// libsndfile.
+#include "ExportError.h"
+#include "ExportTestSupport.h"
+#include "Exporter.h"
+#include "Segments.h"
+
+#include "Chunker.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+#include <sys/stat.h>
+
+using namespace audioexport;
+using namespace exporttest;
+
+namespace {
+
+const QString kTwoSentences =
+    QStringLiteral("Hello there, this is a test of the export. It has two sentences.");
+
+struct Outcome {
+    ExportResult result;
+    int errorNumber = 0;
+    QString error;
+};
+
+Outcome runExport(ExportRequest request, const std::atomic<bool> &cancel = {},
+                  const Exporter::ProgressHandler &progress = {}) {
+    Outcome outcome;
+    try {
+        outcome.result = Exporter(std::move(request)).run(cancel, progress);
+    } catch (const ExportError &error) {
+        outcome.errorNumber = error.number();
+        outcome.error = error.description();
+    }
+    return outcome;
+}
+
+ExportRequest request(const QString &text, const QString &path, int workers = 2) {
+    ExportRequest r;
+    r.text = text;
+    r.voice = QStringLiteral("espeak:en");
+    r.path = path;
+    r.format = formatForPath(path).value_or(FileFormat::Wav);
+    r.workers = workers;
+    return r;
+}
+
+// Peak resident memory since the last reset (Linux keeps it per process).
+qint64 peakResidentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoll(line.substr(6));
+    }
+    return -1;
+}
+
+void resetPeakResident() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+} // namespace
+
+class TestExporter : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_root;
+    int m_case = 0;
+    // A fresh empty folder per case, so that leftovers of one cannot hide in another.
+    QString folder() {
+        const QString path = m_root.filePath(QString::number(++m_case));
+        QDir().mkpath(path);
+        return path;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_root.isValid()); }
+
+    void everyFormatReadsBack_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("voice");
+        QTest::addColumn<int>("major");
+        QTest::addColumn<int>("rate");
+        QTest::newRow("wav") << "out.wav"
+                             << "espeak:en" << int(SF_FORMAT_WAV) << 22050;
+        QTest::newRow("flac") << "out.flac"
+                              << "espeak:en" << int(SF_FORMAT_FLAC) << 22050;
+        QTest::newRow("ogg") << "out.ogg"
+                             << "espeak:en" << int(SF_FORMAT_OGG) << 22050;
+        QTest::newRow("mp3") << "out.mp3"
+                             << "espeak:en" << int(SF_FORMAT_MPEG) << 22050;
+        QTest::newRow("flite wav") << "out.wav"
+                                   << "flite:slt" << int(SF_FORMAT_WAV) << 16000;
+        QTest::newRow("flite mp3") << "out.mp3"
+                                   << "flite:slt" << int(SF_FORMAT_MPEG) << 16000;
+    }
+    void everyFormatReadsBack() {
+        QFETCH(QString, name);
+        QFETCH(QString, voice);
+        QFETCH(int, major);
+        QFETCH(int, rate);
+        const QString dir = folder();
+        ExportRequest r = request(kTwoSentences, dir + '/' + name);
+        r.voice = voice;
+        const Outcome outcome = runExport(r);
+        QCOMPARE(outcome.error, QString());
+        QVERIFY(outcome.result.completed);
+        QCOMPARE(outcome.result.sampleRate, rate);
+        QVERIFY(outcome.result.seconds() > 2.0);
+
+        const SoundFile sound = readSound(r.path);
+        QVERIFY(sound.opened);
+        QCOMPARE(sound.format & SF_FORMAT_TYPEMASK, major);
+        QCOMPARE(sound.sampleRate, rate);
+        QCOMPARE(sound.channels, 1);
+        QVERIFY(sound.frames > 0);
+        QVERIFY2(sound.peak() > 1000, "the file is silent");
+        if (major == SF_FORMAT_WAV || major == SF_FORMAT_FLAC)
+            QCOMPARE(std::uint64_t(sound.frames), outcome.result.frames);
+        QCOMPARE(entries(dir), QStringList{name});
+    }
+
+    void emptyTextGivesAnEmptyFile_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("empty wav") << ""
+                                   << "empty.wav";
+        QTest::newRow("blank wav") << " \r\n\t\r\n"
+                                   << "blank.wav";
+        QTest::newRow("empty flac") << ""
+                                    << "empty.flac";
+        QTest::newRow("empty mp3") << ""
+                                   << "empty.mp3";
+    }
+    void emptyTextGivesAnEmptyFile() {
+        QFETCH(QString, text);
+        QFETCH(QString, name);
+        const QString dir = folder();
+        const Outcome outcome = runExport(request(text, dir + '/' + name));
+        QCOMPARE(outcome.error, QString());
+        QVERIFY(outcome.result.completed);
+        QCOMPARE(outcome.result.frames, std::uint64_t(0));
+        const SoundFile sound = readSound(dir + '/' + name);
+        QVERIFY(sound.opened);
+        QCOMPARE(sound.sampleRate, 22050);
+        QCOMPARE(sound.frames, 0);
+        QCOMPARE(entries(dir), QStringList{name});
+    }
+
+    // Whatever goes wrong, the target keeps its old bytes (or stays missing) and no temporary
+    // file is left next to it.
+    void failuresLeaveTheTargetAlone_data() {
+        QTest::addColumn<QString>("where"); // "missing", "under-file", "proc" or "" (a folder)
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("cancelAtFirstAudio");
+        QTest::addColumn<int>("errorNumber");                    // 0: cancelled, no error
+        const QString crash = QStringLiteral("s'").repeated(80); // aborts espeak-ng 1.51
+        QTest::newRow("missing folder")
+            << "missing" << kTwoSentences << false << int(ExportError::FileCreate);
+        QTest::newRow("folder is a file")
+            << "under-file" << kTwoSentences << false << int(ExportError::FileCreate);
+        QTest::newRow("folder refuses files")
+            << "proc" << kTwoSentences << false << int(ExportError::FileCreate);
+        QTest::newRow("synthesiser crash") << "" << mixedText(40) + QLatin1Char(' ') + crash
+                                           << false << int(ExportError::WorkerDied);
+        QTest::newRow("cancelled") << "" << mixedText(200) << true << 0;
+    }
+    void failuresLeaveTheTargetAlone() {
+        QFETCH(QString, where);
+        QFETCH(QString, text);
+        QFETCH(bool, cancelAtFirstAudio);
+        QFETCH(int, errorNumber);
+        const QString dir = folder();
+        QString target = dir + QLatin1String("/old.wav");
+        const QByteArray old("an older file that must survive");
+        if (where == QLatin1String("missing")) {
+            target = dir + QLatin1String("/no/such/folder/out.wav");
+        } else if (where == QLatin1String("under-file")) {
+            QFile file(dir + QLatin1String("/plain"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            target = file.fileName() + QLatin1String("/out.wav");
+        } else if (where == QLatin1String("proc")) {
+            target = QStringLiteral("/proc/parlivo-export-test.wav");
+        } else {
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(old);
+        }
+        const QStringList before = entries(dir);
+
+        std::atomic<bool> cancel{false};
+        const Outcome outcome =
+            runExport(request(text, target), cancel, [&](const ExportProgress &p) {
+                if (cancelAtFirstAudio && p.frames > 0)
+                    cancel = true;
+            });
+        QCOMPARE(outcome.errorNumber, errorNumber);
+        QVERIFY(!outcome.result.completed);
+        if (errorNumber != 0)
+            QVERIFY(!outcome.error.isEmpty());
+        QCOMPARE(entries(dir), before);
+        if (where.isEmpty())
+            QCOMPARE(contents(target), old);
+        else
+            QVERIFY(!QFile::exists(target));
+    }
+
+    // Each segment's substring chunks exactly as the whole text does there, so a worker given
+    // only the segment synthesises the same chunks.
+    void segmentsCutWhereTheSynthesiserCuts_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("target");
+        QTest::newRow("mixed, small runs") << mixedText(60) << 150;
+        QTest::newRow("mixed, one chunk each") << mixedText(60) << 1;
+        QTest::newRow("one enormous word") << QStringLiteral("x").repeated(3000) << 200;
+        QTest::newRow("surrogates across cuts")
+            << QStringLiteral("\U0001F600").repeated(1000) + QStringLiteral(". End.") << 300;
+        QTest::newRow("trailing blank lines") << mixedText(9) + QStringLiteral("\r\n \r\n") << 100;
+    }
+    void segmentsCutWhereTheSynthesiserCuts() {
+        QFETCH(QString, text);
+        QFETCH(int, target);
+        namespace t = parlivo::text;
+        const auto chunksOf = [](std::u16string_view units, std::size_t offset) {
+            std::vector<t::Chunk> chunks;
+            std::size_t at = 0;
+            for (;;) {
+                const t::ChunkResult next = t::nextChunk(units, at, true);
+                if (next.status != t::ChunkStatus::Ready)
+                    return chunks;
+                chunks.push_back({next.chunk.start + offset, next.chunk.length});
+                at = next.chunk.start + next.chunk.length;
+            }
+        };
+        const std::u16string_view whole(reinterpret_cast<const char16_t *>(text.utf16()),
+                                        std::size_t(text.size()));
+        std::vector<t::Chunk> pieced;
+        const std::vector<Segment> segments = splitIntoSegments(text, target);
+        QVERIFY(segments.size() > 2);
+        for (const Segment &s : segments) {
+            const auto part = chunksOf(whole.substr(std::size_t(s.start), std::size_t(s.length)),
+                                       std::size_t(s.start));
+            QVERIFY(!part.empty());
+            pieced.insert(pieced.end(), part.begin(), part.end());
+        }
+        QVERIFY(pieced == chunksOf(whole, 0));
+    }
+
+    // However many workers share the text, the file is the same to the last sample.
+    void workersGiveIdenticalAudio_data() {
+        QTest::addColumn<QString>("voice");
+        QTest::addColumn<int>("wpm");
+        QTest::newRow("espeak-ng, default speed") << "espeak:en" << 0;
+        QTest::newRow("espeak-ng, stretched below its floor") << "espeak:en" << 60;
+        QTest::newRow("flite") << "flite:slt" << 220;
+    }
+    void workersGiveIdenticalAudio() {
+        QFETCH(QString, voice);
+        QFETCH(int, wpm);
+        const QString dir = folder();
+        const QString text = mixedText(40);
+        QByteArray first;
+        for (int workers : {1, 2, 3}) {
+            ExportRequest r = request(text, dir + QStringLiteral("/w%1.wav").arg(workers), workers);
+            r.voice = voice;
+            r.wpm = wpm;
+            r.segmentUnits = 300; // many segments, so every lane renders several
+            const Outcome outcome = runExport(r);
+            QCOMPARE(outcome.error, QString());
+            const QByteArray bytes = contents(r.path);
+            QVERIFY(bytes.size() > 100000);
+            if (first.isEmpty())
+                first = bytes;
+            else
+                QVERIFY2(bytes == first,
+                         qPrintable(QStringLiteral("%1 workers differ from one").arg(workers)));
+        }
+    }
+
+    // Hours of audio pass through while the audio held in memory stays at the lanes' bound.
+    void longTextKeepsMemoryBounded() {
+        const QString dir = folder();
+        QString text;
+        while (text.size() < 1024 * 1024)
+            text += mixedText(100) + QStringLiteral("\r\n");
+        ExportRequest r = request(text, dir + QLatin1String("/long.wav"), 2);
+        r.wpm = 400; // less audio per character: the same test in less disk and time
+        resetPeakResident();
+        const qint64 before = peakResidentKb();
+        Exporter exporter(r);
+        std::atomic<bool> cancel{false};
+        ExportResult result;
+        try {
+            result = exporter.run(cancel);
+        } catch (const ExportError &error) {
+            QFAIL(qPrintable(error.description()));
+        }
+        const qint64 growthKb = peakResidentKb() - before;
+        const qint64 audioKb = qint64(result.frames * 2 / 1024);
+        QFile::remove(r.path);
+        qInfo("%.0f s of audio (%lld MB); peak queued %zu KB; peak memory grew by %lld KB",
+              result.seconds(), audioKb / 1024, exporter.peakBufferedBytes() / 1024, growthKb);
+        QVERIFY(result.completed);
+        QVERIFY(audioKb > 500 * 1024);
+        // Two lanes' queues, plus one block that may enter a full one.
+        QVERIFY(exporter.peakBufferedBytes() <= 2 * Exporter::kLaneSamples * 2 + 256 * 1024);
+        QVERIFY2(growthKb < 48 * 1024, "memory grew with the length of the text");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExporter)
+#include "tst_exporter.moc"

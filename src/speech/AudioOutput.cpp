@@ -18,6 +18,8 @@ constexpr int kSinkBufferMs = 60;
 // After the last sample, keep feeding silence this long so the sound server plays the tail out
 // before the stream is suspended.
 constexpr int kTailMs = 250;
+// How long a stream with nothing to play keeps running before it is corked.
+constexpr int kIdleCorkMs = 20000;
 
 qint64 nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -44,7 +46,11 @@ private:
 };
 
 AudioOutput::AudioOutput(PcmQueue &queue, std::atomic<bool> &paused)
-    : m_queue(queue), m_paused(paused) {}
+    : m_queue(queue), m_paused(paused), m_idleTimer(this) {
+    m_idleTimer.setSingleShot(true);
+    m_idleTimer.setInterval(kIdleCorkMs);
+    connect(&m_idleTimer, &QTimer::timeout, this, &AudioOutput::onIdle);
+}
 
 AudioOutput::~AudioOutput() { close(); }
 
@@ -86,10 +92,16 @@ qint64 AudioOutput::fill(char *data, qint64 maxBytes) {
 }
 
 void AudioOutput::onDrainedInSink(quint64 generation) {
-    // Nothing more to play: stop pulling silence until the next request.
-    if (m_sink && m_sink->state() != QAudio::SuspendedState)
-        m_sink->suspend();
+    // Keep the stream running on silence for a while: the sink pulls on a fixed 20 ms tick that
+    // restarts from zero on every resume, so a running stream takes the next request's first
+    // audio sooner. After a longer quiet spell it is corked to save the wake-ups.
+    m_idleTimer.start();
     emit drained(generation);
+}
+
+void AudioOutput::onIdle() {
+    if (m_sink && m_sink->state() != QAudio::SuspendedState && m_queue.finished())
+        m_sink->suspend();
 }
 
 bool AudioOutput::open(int sampleRate, bool reportFailure) {
@@ -138,13 +150,20 @@ void AudioOutput::newGeneration() {
 }
 
 void AudioOutput::prepare(int sampleRate) {
-    if (m_sink && m_sampleRate == sampleRate)
-        return;
-    if (open(sampleRate, false))
+    m_idleTimer.stop();
+    if (!m_sink || m_sampleRate != sampleRate) {
+        if (!open(sampleRate, false))
+            return;
+    }
+    // Running on silence until the audio arrives, unless paused.
+    if (m_paused && m_sink->state() != QAudio::SuspendedState)
         m_sink->suspend();
+    else if (!m_paused && m_sink->state() == QAudio::SuspendedState)
+        m_sink->resume();
 }
 
 void AudioOutput::play(int sampleRate) {
+    m_idleTimer.stop();
     m_wantedRate = sampleRate;
     if (m_paused)
         return;
@@ -169,8 +188,8 @@ void AudioOutput::resumeOutput() {
 }
 
 void AudioOutput::stopOutput() {
-    // Closing drops what the sound server still holds; a fresh corked stream is ready for the
-    // next request.
+    // Closing drops what the sound server still holds; a fresh stream is ready for the next
+    // request.
     const int rate = m_sampleRate;
     close();
     m_wantedRate = 0;

@@ -5,6 +5,7 @@
 #include <QAudioSink>
 #include <QIODevice>
 #include <QObject>
+#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -57,11 +58,13 @@ private:
     bool open(int sampleRate, bool reportFailure);
     void close();
     void onDrainedInSink(quint64 generation);
+    void onIdle();
 
     PcmQueue &m_queue;
     std::atomic<bool> &m_paused;
     std::unique_ptr<QAudioSink> m_sink;
     std::unique_ptr<Source> m_source;
+    QTimer m_idleTimer;
     int m_sampleRate = 0;
     int m_wantedRate = 0;
     std::atomic<qint64> m_trailingSilence{0}; // silence fed since the queue ran dry at its end

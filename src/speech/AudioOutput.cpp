@@ -135,12 +135,14 @@ bool AudioOutput::open(int sampleRate, bool reportFailure) {
 }
 
 void AudioOutput::close() {
-    if (m_sink) {
-        m_sink->stop();
-        m_sink.reset();
-    }
-    m_source.reset();
+    // Take both out first: destroying a Qt 6.4 PulseAudio sink processes pending events, which
+    // may run one of our queued slots and open a new sink and source before this returns.
+    std::unique_ptr<QAudioSink> sink = std::move(m_sink);
+    std::unique_ptr<Source> source = std::move(m_source);
     m_open = false;
+    if (sink)
+        sink->stop();
+    sink.reset(); // before its source
 }
 
 void AudioOutput::newGeneration() {

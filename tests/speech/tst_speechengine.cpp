@@ -188,6 +188,24 @@ private slots:
         QVERIFY(rec.loudMs(switchedAt + 200, switchedAt + 1500) > 300);
     }
 
+    void rapidControlChangesKeepWorking() {
+        // Requests, stops, pauses and resumes in quick succession reopen and close the stream
+        // while the audio thread still has queued work (this once crashed in the sink's close).
+        SpeechEngine engine;
+        for (int i = 0; i < 30; ++i) {
+            engine.resume();
+            engine.speak(kLong);
+            QTest::qWait(i % 3 * 15);
+            (i % 2) ? engine.pause() : engine.stop();
+            QTest::qWait(10);
+        }
+        engine.resume();
+        engine.stop();
+        engine.speak(QStringLiteral("Still speaking."));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.firstFrameNs() != 0, 5000);
+        QVERIFY(waitUntilQuiet(engine, 10000));
+    }
+
     void crashingTextLeavesTheEngineUsable() {
         SpeechEngine engine;
         QSignalSpy errors(&engine, &SpeechEngine::errorOccurred);

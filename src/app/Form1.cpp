@@ -6,6 +6,7 @@
 #include "ErrorBox.h"
 #include "ExportDialog.h"
 #include "PlaybackControls.h"
+#include "ReadMode.h"
 #include "SpeechEngine.h"
 #include "frmOptions.h"
 
@@ -83,6 +84,11 @@ void Form1::createControls(QWidget *client) {
     setTabOrder(Command3, Command4);
     setTabOrder(Command4, Command5);
 
+    m_readMode = new readmode::ReadMode(*Text1, *Command5, *Talker,
+                                        {[this] { onCommand2Clicked(); },
+                                         [this] { onCommand3Clicked(); },
+                                         [this] { return m_document->text(); }});
+
     connect(Command1, &QPushButton::clicked, this, &Form1::onCommand1Clicked);
     connect(Command2, &QPushButton::clicked, this, &Form1::onCommand2Clicked);
     connect(Command3, &QPushButton::clicked, this, &Form1::onCommand3Clicked);
@@ -122,7 +128,13 @@ void Form1::createMenus() {
                             &Form1::onMnuItemOptionClicked);
 }
 
-void Form1::onCommand1Clicked() { speech::speakWholeText(*Talker, m_document->text()); }
+void Form1::onCommand1Clicked() {
+    const QString text = m_document->text();
+    const quint64 before = Talker->speechSession();
+    speech::speakWholeText(*Talker, text);
+    if (Talker->speechSession() != before)
+        m_readMode->follow(text, Talker->speechSession());
+}
 
 void Form1::onCommand2Clicked() {
     app::runGuarded(this, [this] {
@@ -136,7 +148,7 @@ void Form1::onCommand3Clicked() {
 
 void Form1::onCommand4Clicked() {}
 
-void Form1::onCommand5Clicked() {}
+void Form1::onCommand5Clicked() { m_readMode->setOn(Command5->isChecked()); }
 
 void Form1::onMnuItemOpenDocumentClicked() {
     documents::openDocument(this, *CommonDialog1, *m_document);

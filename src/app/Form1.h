@@ -15,6 +15,9 @@ class DocumentText;
 namespace speech {
 class SpeechEngine;
 }
+namespace readmode {
+class ReadMode;
+}
 
 class Form1 : public QMainWindow {
     Q_OBJECT
@@ -24,6 +27,7 @@ public:
 
     speech::SpeechEngine &talker() { return *Talker; }
     DocumentText &document() { return *m_document; }
+    readmode::ReadMode &readMode() { return *m_readMode; }
 
     // Controls, named as everywhere else in the program.
     QPlainTextEdit *Text1 = nullptr;
@@ -64,4 +68,5 @@ private:
 
     std::unique_ptr<speech::SpeechEngine> Talker;
     std::unique_ptr<DocumentText> m_document;
+    readmode::ReadMode *m_readMode = nullptr; // owned by Text1
 };

@@ -7,6 +7,7 @@
 #include <QMediaDevices>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <sys/wait.h>
@@ -108,11 +109,14 @@ void SpeechEngine::ensureAudioDevice() const {
                           tr("No audio output device is available"));
 }
 
-void SpeechEngine::speak(const QString &text) {
+void SpeechEngine::speak(const QString &text) { speak(text, 0); }
+
+void SpeechEngine::speak(const QString &text, qsizetype from) {
     ensureAudioDevice();
     m_client->ensureRunning();
     m_text = text;
-    startRequest(0);
+    ++m_session;
+    startRequest(std::clamp<qsizetype>(from, 0, text.size()));
     // Have the sound server's stream ready by the time the first audio arrives.
     const int rate = m_voice.startsWith(QLatin1String("flite:")) ? kFliteRate : kEspeakRate;
     QMetaObject::invokeMethod(m_output, [this, rate] { m_output->prepare(rate); });

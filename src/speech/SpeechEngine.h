@@ -41,6 +41,8 @@ public:
     // Replaces whatever is queued or playing. While paused, loads the text and stays silent.
     // Throws EngineError (no audio device, worker cannot start).
     void speak(const QString &text);
+    // Speaks `text` from UTF-16 offset `from` to its end; offsets reported stay those of `text`.
+    void speak(const QString &text, qsizetype from);
     // Drops everything queued; the paused state stays as it is.
     void stop();
     // Sets the paused state (also when idle) and silences output at once.
@@ -57,6 +59,9 @@ public:
 
     bool isPaused() const { return m_paused.load(); }
     bool isSpeaking() const { return m_speaking; }
+    // Counts speak() calls. A speed or voice change goes on with the same text and keeps it, so
+    // a caller can tell whether what is heard is still what it asked for.
+    quint64 speechSession() const { return m_session; }
 
     // The word and sentence being heard, as ranges of the text last given to speak().
     std::optional<TextRange> currentWord() const;
@@ -100,6 +105,7 @@ private:
 
     QString m_text;   // what the last speak() was given
     quint64 m_generation = 0;
+    quint64 m_session = 0;
     qsizetype m_requestStart = 0;
     int m_wpm = 0;
     QString m_voice;

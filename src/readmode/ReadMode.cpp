@@ -1,0 +1,201 @@
+#include "ReadMode.h"
+
+#include "SpeechEngine.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+
+namespace readmode {
+namespace {
+// Often enough to follow speech word by word; the highlight itself moves only when the word does.
+constexpr int kPollMs = 25;
+
+QString accessibleName(bool on) {
+    return on ? QObject::tr("Read Mode, on") : QObject::tr("Read Mode, off");
+}
+} // namespace
+
+ReadMode::ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::SpeechEngine &engine,
+                   Actions actions)
+    : QObject(&edit)
+    , m_edit(edit)
+    , m_button(button)
+    , m_engine(engine)
+    , m_actions(std::move(actions))
+    , m_colours(highlightColours(edit.palette())) {
+    m_button.setCheckable(true);
+    m_button.setAccessibleName(accessibleName(false));
+    m_poll.setInterval(kPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &ReadMode::poll);
+    connect(m_edit.document(), &QTextDocument::contentsChange, this, [this] {
+        m_edited = true;
+        m_map.reset();
+    });
+    connect(m_edit.verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (!m_scrolling)
+            m_followView = false; // the user looks elsewhere: stop pulling the view back
+    });
+    m_edit.installEventFilter(this);
+    m_edit.viewport()->installEventFilter(this);
+}
+
+void ReadMode::setOn(bool on) {
+    m_on = on;
+    m_button.setChecked(on);
+    m_button.setAccessibleName(accessibleName(on));
+    m_edit.setReadOnly(on);
+    if (on) {
+        m_followView = true;
+        m_lastSpokenWord.reset();
+        m_poll.start();
+        poll();
+    } else {
+        m_poll.stop();
+        clearHighlight();
+    }
+}
+
+void ReadMode::follow(const QString &text, quint64 session) {
+    m_spokenText = text;
+    m_session = session;
+    m_edited = false;
+    m_map.reset();
+    m_lastSpokenWord.reset();
+    m_followView = true;
+}
+
+const LineMap &ReadMode::lineMap() {
+    if (!m_map)
+        m_map.emplace(m_spokenText);
+    return *m_map;
+}
+
+void ReadMode::readFrom(qsizetype position) {
+    QTextCursor cursor(m_edit.document());
+    cursor.setPosition(std::clamp<qsizetype>(position, 0, m_edit.document()->characterCount() - 1));
+    // Back to the start of the word under the click.
+    const QTextBlock block = cursor.block();
+    const QString line = block.text();
+    qsizetype inBlock = cursor.position() - block.position();
+    while (inBlock > 0 && !line.at(inBlock - 1).isSpace())
+        --inBlock;
+    const qsizetype start = block.position() + inBlock;
+
+    // The text cannot be edited in Read Mode, but it may have changed since the last ">".
+    const QString spoken = m_edited ? m_actions.documentText() : m_spokenText;
+    const quint64 before = m_engine.speechSession();
+    try {
+        m_engine.speak(spoken, LineMap::toSpoken(start, block.blockNumber()));
+    } catch (...) {
+        // Like ">": a failure to speak is not shown.
+    }
+    if (m_engine.speechSession() != before)
+        follow(spoken, m_engine.speechSession());
+    poll();
+}
+
+bool ReadMode::eventFilter(QObject *watched, QEvent *event) {
+    if (!m_on)
+        return false;
+    if (watched == &m_edit && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+            m_actions.pauseOrResume();
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape) {
+            m_actions.stop();
+            return true;
+        }
+    }
+    if (watched == m_edit.viewport() && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            readFrom(m_edit.cursorForPosition(mouse->position().toPoint()).position());
+            return true;
+        }
+    }
+    return false;
+}
+
+void ReadMode::poll() {
+    if (!m_on)
+        return;
+    if (m_edited || m_engine.speechSession() != m_session || !m_engine.isSpeaking()) {
+        clearHighlight();
+        return;
+    }
+    const auto word = m_engine.currentWord();
+    if (!word || word == m_lastSpokenWord)
+        return; // paused, or still the same word
+    showSpokenRange(*word, m_engine.currentSentence());
+}
+
+speech::TextRange ReadMode::toWidget(speech::TextRange spoken) {
+    const LineMap &map = lineMap();
+    const qsizetype start = map.toWidget(spoken.offset);
+    return {start, map.toWidget(spoken.offset + spoken.length) - start};
+}
+
+void ReadMode::showSpokenRange(speech::TextRange word, std::optional<speech::TextRange> sentence) {
+    m_lastSpokenWord = word;
+    m_word = toWidget(word);
+    if (sentence)
+        m_sentence = toWidget(*sentence);
+    applySelections();
+    keepInView();
+}
+
+void ReadMode::clearHighlight() {
+    if (!m_word && !m_sentence)
+        return;
+    m_word.reset();
+    m_sentence.reset();
+    m_lastSpokenWord.reset();
+    m_edit.setExtraSelections({});
+}
+
+void ReadMode::applySelections() {
+    QList<QTextEdit::ExtraSelection> selections;
+    auto add = [&](const speech::TextRange &range, const QColor &background, const QColor &text) {
+        QTextEdit::ExtraSelection s;
+        s.cursor = QTextCursor(m_edit.document());
+        s.cursor.setPosition(range.offset);
+        s.cursor.setPosition(range.offset + range.length, QTextCursor::KeepAnchor);
+        s.format.setBackground(background);
+        if (text.isValid())
+            s.format.setForeground(text);
+        selections.append(s);
+    };
+    if (m_sentence)
+        add(*m_sentence, m_colours.sentenceBackground, QColor());
+    if (m_word)
+        add(*m_word, m_colours.wordBackground, m_colours.wordText);
+    m_edit.setExtraSelections(selections);
+}
+
+void ReadMode::keepInView() {
+    if (!m_word)
+        return;
+    QTextCursor cursor(m_edit.document());
+    cursor.setPosition(m_word->offset);
+    const QRect at = m_edit.cursorRect(cursor);
+    const bool visible = m_edit.viewport()->rect().contains(at);
+    if (visible) {
+        m_followView = true; // the spoken word is back in view: follow it again
+        return;
+    }
+    if (!m_followView)
+        return;
+    m_scrolling = true;
+    m_edit.setTextCursor(cursor);
+    m_edit.ensureCursorVisible();
+    m_scrolling = false;
+}
+
+} // namespace readmode

@@ -1,0 +1,251 @@
+// Read Mode on the real window with the real engine and sound server.
+#include "DocumentText.h"
+#include "Form1.h"
+#include "HighlightRules.h"
+#include "ReadMode.h"
+#include "SpeechEngine.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QAudioDevice>
+#include <QMediaDevices>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+using readmode::LineMap;
+
+namespace {
+
+QString highlighted(Form1 &w) {
+    const auto range = w.readMode().wordHighlight();
+    if (!range)
+        return {};
+    QTextCursor c(w.Text1->document());
+    c.setPosition(range->offset);
+    c.setPosition(range->offset + range->length, QTextCursor::KeepAnchor);
+    return c.selectedText();
+}
+
+// Every distinct word highlighted until speech ends, in order.
+QStringList wordsHighlighted(Form1 &w, int timeoutMs = 30000) {
+    QStringList words;
+    QElapsedTimer t;
+    t.start();
+    // Speech may not have started on a slow machine yet; the caller checks the words.
+    while (!w.talker().isSpeaking() && t.elapsed() < 5000)
+        QTest::qWait(5);
+    while (w.talker().isSpeaking() && t.elapsed() < timeoutMs) {
+        const QString word = highlighted(w);
+        if (!word.isEmpty() && (words.isEmpty() || words.last() != word))
+            words << word;
+        QTest::qWait(5);
+    }
+    return words;
+}
+
+const QString kLong =
+    QStringLiteral("The lighthouse keeper climbed the stairs every evening. ").repeated(40);
+
+} // namespace
+
+class TestReadMode : public QObject {
+    Q_OBJECT
+private slots:
+    void lineMap() {
+        const LineMap map(QStringLiteral("ab\r\ncd\r\n\r\nef"));
+        QCOMPARE(map.toWidget(0), qsizetype(0));
+        QCOMPARE(map.toWidget(2), qsizetype(2));  // end of the first line
+        QCOMPARE(map.toWidget(4), qsizetype(3));  // "c"
+        QCOMPARE(map.toWidget(10), qsizetype(7)); // "e" after an empty line
+        QCOMPARE(LineMap::toSpoken(7, 3), qsizetype(10));
+        QCOMPARE(LineMap(QStringLiteral("no breaks")).toWidget(5), qsizetype(5));
+    }
+
+    void coloursKeepTheTextReadable_data() {
+        QTest::addColumn<QColor>("base");
+        QTest::addColumn<QColor>("text");
+        QTest::addColumn<QColor>("highlight");
+        QTest::addColumn<QColor>("highlightedText");
+        QTest::newRow("light") << QColor(Qt::white) << QColor(Qt::black) << QColor(48, 140, 198)
+                               << QColor(Qt::white);
+        QTest::newRow("dark") << QColor(30, 30, 30) << QColor(230, 230, 230) << QColor(42, 130, 218)
+                              << QColor(Qt::black);
+        QTest::newRow("weak selection") << QColor(Qt::white) << QColor(Qt::black)
+                                        << QColor(128, 128, 128) << QColor(140, 140, 140);
+    }
+    void coloursKeepTheTextReadable() {
+        QFETCH(QColor, base);
+        QFETCH(QColor, text);
+        QFETCH(QColor, highlight);
+        QFETCH(QColor, highlightedText);
+        QPalette p;
+        p.setColor(QPalette::Base, base);
+        p.setColor(QPalette::Text, text);
+        p.setColor(QPalette::Highlight, highlight);
+        p.setColor(QPalette::HighlightedText, highlightedText);
+        const auto c = readmode::highlightColours(p);
+        QVERIFY(readmode::contrastRatio(c.wordBackground, c.wordText) >= 4.5);
+        QVERIFY(readmode::contrastRatio(c.sentenceBackground, text) >= 4.5);
+        QVERIFY(c.sentenceBackground != base); // still visible as a shade
+    }
+
+    void initTestCase() {
+        if (QMediaDevices::defaultAudioOutput().isNull())
+            QSKIP("no sound server: run through the project's test command");
+    }
+
+    void toggleMakesTheTextReadOnly() {
+        Form1 w;
+        w.show();
+        w.document().setText(QStringLiteral("abc"));
+        QVERIFY(w.Command5->isCheckable());
+        QCOMPARE(w.Command5->accessibleName(), QStringLiteral("Read Mode, off"));
+        w.Command5->click();
+        QVERIFY(w.Command5->isChecked());
+        QCOMPARE(w.Command5->text(), QStringLiteral("Read Mode"));
+        QCOMPARE(w.Command5->accessibleName(), QStringLiteral("Read Mode, on"));
+        QVERIFY(w.Text1->isReadOnly());
+        w.Text1->setFocus();
+        QTest::keyClicks(w.Text1, "xyz");
+        QCOMPARE(w.document().text(), QStringLiteral("abc"));
+        w.Command5->click();
+        QVERIFY(!w.Command5->isChecked());
+        QVERIFY(!w.Text1->isReadOnly());
+        QTest::keyClick(w.Text1, Qt::Key_End);
+        QTest::keyClicks(w.Text1, "d");
+        QCOMPARE(w.document().text(), QStringLiteral("abcd"));
+    }
+
+    void highlightFollowsTheWordsHeard() {
+        Form1 w;
+        w.show();
+        w.document().setText(
+            QStringLiteral("Hello, wörld.\r\nIt costs $1,234.56 today! Smile 😀 now."));
+        w.Command5->click();
+        w.Command1->click();
+        const QStringList words = wordsHighlighted(w);
+        QCOMPARE(words, (QStringList{"Hello", "wörld", "It", "costs", "$1,234.56", "today", "Smile",
+                                     "😀", "now"}));
+        // Speech over: the highlight is gone.
+        QVERIFY(!w.readMode().wordHighlight());
+        QVERIFY(!w.readMode().sentenceHighlight());
+    }
+
+    void sentenceIsShadedAroundTheWord() {
+        Form1 w;
+        w.show();
+        w.document().setText(
+            QStringLiteral("First sentence here. Second one is longer than that."));
+        w.Command5->click();
+        w.Command1->click();
+        QTRY_VERIFY_WITH_TIMEOUT(highlighted(w) == QStringLiteral("longer"), 15000);
+        const auto sentence = w.readMode().sentenceHighlight();
+        QVERIFY(sentence);
+        QCOMPARE(w.Text1->toPlainText().mid(sentence->offset, sentence->length),
+                 QStringLiteral("Second one is longer than that."));
+        w.Command3->click();
+    }
+
+    void spacePausesAndFreezesEscapeStops() {
+        Form1 w;
+        w.show();
+        w.document().setText(kLong);
+        w.Command5->click();
+        w.Command1->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!highlighted(w).isEmpty(), 5000);
+        QTest::qWait(600);
+        w.Text1->setFocus();
+        QTest::keyClick(w.Text1, Qt::Key_Space);
+        QCOMPARE(w.Command2->text(), QStringLiteral("RES")); // through the button's own path
+        QTest::qWait(200);
+        const auto frozen = w.readMode().wordHighlight();
+        QVERIFY(frozen);
+        QTest::qWait(800);
+        QCOMPARE(w.readMode().wordHighlight(), frozen);
+        QCOMPARE(w.document().text(), kLong); // Space typed nothing
+        QTest::keyClick(w.Text1, Qt::Key_Space);
+        QCOMPARE(w.Command2->text(), QStringLiteral("||"));
+        QTRY_VERIFY_WITH_TIMEOUT(w.readMode().wordHighlight() != frozen, 3000);
+        QTest::keyClick(w.Text1, Qt::Key_Escape);
+        QTRY_VERIFY(!w.readMode().wordHighlight());
+        QVERIFY(!w.talker().isSpeaking());
+    }
+
+    void clickReadsFromTheWord() {
+        Form1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.document().setText(QStringLiteral("Alpha beta gamma.\r\nDelta epsilon zeta eta."));
+        w.Command5->click();
+        // Click in the middle of "epsilon", on the second line.
+        const qsizetype at = w.Text1->toPlainText().indexOf(QStringLiteral("epsilon")) + 3;
+        QTextCursor c(w.Text1->document());
+        c.setPosition(at);
+        QTest::mouseClick(w.Text1->viewport(), Qt::LeftButton, {}, w.Text1->cursorRect(c).center());
+        const QStringList words = wordsHighlighted(w);
+        QVERIFY(!words.isEmpty());
+        QCOMPARE(words.first(), QStringLiteral("epsilon"));
+        QCOMPARE(words, (QStringList{"epsilon", "zeta", "eta"}));
+    }
+
+    void pickedUpAfterSpeakingUnlessEdited() {
+        Form1 w;
+        w.show();
+        w.document().setText(kLong);
+        w.Command1->click(); // Read Mode off
+        QTRY_VERIFY_WITH_TIMEOUT(w.talker().firstFrameNs() != 0, 5000);
+        QTest::qWait(300);
+        w.Command5->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!highlighted(w).isEmpty(), 3000);
+        w.Command5->click(); // off again: the highlight goes
+        QVERIFY(!w.readMode().wordHighlight());
+        QVERIFY(w.Text1->extraSelections().isEmpty());
+        // An edit makes the spoken offsets meaningless: nothing is highlighted any more.
+        w.Text1->moveCursor(QTextCursor::End);
+        w.Text1->insertPlainText(QStringLiteral(" more"));
+        w.Command5->click();
+        QTest::qWait(300);
+        QVERIFY(!w.readMode().wordHighlight());
+        w.Command3->click();
+    }
+
+    void testSentenceIsNeverHighlighted() {
+        Form1 w;
+        w.show();
+        w.document().setText(QStringLiteral("This is a test of the diction settings."));
+        w.Command5->click();
+        w.talker().speak(QStringLiteral("This is a test of the diction settings."));
+        QTRY_VERIFY_WITH_TIMEOUT(w.talker().firstFrameNs() != 0, 5000);
+        while (w.talker().isSpeaking()) {
+            QVERIFY(!w.readMode().wordHighlight());
+            QTest::qWait(20);
+        }
+    }
+
+    void userScrollingIsRespected() {
+        Form1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QString text;
+        for (int i = 0; i < 60; ++i)
+            text += QStringLiteral("Line %1 of the story goes on.\r\n").arg(i);
+        w.document().setText(text);
+        w.Command5->click();
+        // Start near the end, so the view has to follow the speech down.
+        const qsizetype at = w.Text1->toPlainText().indexOf(QStringLiteral("Line 50"));
+        w.readMode().readFrom(at);
+        QTRY_VERIFY_WITH_TIMEOUT(!highlighted(w).isEmpty(), 5000);
+        QTRY_VERIFY(w.Text1->verticalScrollBar()->value() > 0);
+        QVERIFY(w.readMode().isFollowingView());
+        w.Text1->verticalScrollBar()->setValue(0); // the user looks at the top
+        QVERIFY(!w.readMode().isFollowingView());
+        QTest::qWait(600);
+        QCOMPARE(w.Text1->verticalScrollBar()->value(), 0); // not pulled back
+        w.Command3->click();
+    }
+};
+
+QTEST_MAIN(TestReadMode)
+#include "tst_readmode.moc"

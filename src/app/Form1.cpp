@@ -4,6 +4,7 @@
 #include "DocumentFiles.h"
 #include "DocumentText.h"
 #include "ErrorBox.h"
+#include "Placement.h"
 #include "ExportDialog.h"
 #include "PlaybackControls.h"
 #include "ReadMode.h"
@@ -16,24 +17,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-namespace {
-
-// Placements are designed in twips; 15 twips make one pixel at 96 dpi.
-constexpr QRect twips(int left, int top, int width, int height) {
-    return {left / 15, top / 15, width / 15, height / 15};
-}
-
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, QRect place) {
-    auto *button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(place);
-    // Enter in the window presses no button.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
-} // namespace
+using app::makeButton;
+using app::twips;
 
 Form1::Form1(QWidget *parent)
     : QMainWindow(parent), Talker(std::make_unique<speech::SpeechEngine>()) {

@@ -1,6 +1,7 @@
 #include "frmOptions.h"
 
 #include "ErrorBox.h"
+#include "Placement.h"
 #include "SpeechEngine.h"
 #include "VoiceList.h"
 
@@ -12,24 +13,8 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-namespace {
-
-// Placements are designed in twips; 15 twips make one pixel at 96 dpi.
-constexpr QRect twips(int left, int top, int width, int height) {
-    return {left / 15, top / 15, width / 15, height / 15};
-}
-
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, QRect place) {
-    auto *button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(place);
-    // In a dialog every push button would be pressed by Enter; none of ours is.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
-} // namespace
+using app::makeButton;
+using app::twips;
 
 frmOptions::frmOptions(std::function<speech::SpeechEngine &()> talker)
     : QDialog(nullptr), m_talker(std::move(talker)) {

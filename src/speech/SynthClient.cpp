@@ -1,6 +1,7 @@
 #include "SynthClient.h"
 
 #include "EngineError.h"
+#include "FdIo.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -18,6 +19,7 @@ extern char **environ;
 
 namespace speech {
 namespace proto = parlivo::proto;
+using proto::writeAll;
 
 namespace {
 
@@ -27,19 +29,6 @@ constexpr qsizetype kFirstPiece = 2048;
 constexpr qsizetype kPiece = 65536;
 // Bounds how far the worker can run ahead of playback, together with the PCM queue.
 constexpr int kPipeBytes = 16384;
-
-bool writeAll(int fd, const std::string &bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 void ignoreSigpipe() {
     // A worker that died leaves us writing into a closed pipe: that is an error code, not a

@@ -2,6 +2,7 @@
 // It runs in its own process because a synthesiser fed arbitrary text may crash.
 
 #include "EspeakBackend.h"
+#include "FdIo.h"
 #include "FliteBackend.h"
 #include "Protocol.h"
 #include "Worker.h"
@@ -12,23 +13,6 @@
 #include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
-
-namespace {
-
-bool writeAll(int fd, const std::string &bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-} // namespace
 
 int main() {
     // The window owns us: if it goes away, so do we.
@@ -45,7 +29,7 @@ int main() {
                 return std::make_unique<parlivo::synth::FliteBackend>();
             return nullptr;
         },
-        [](const std::string &frame) { return writeAll(STDOUT_FILENO, frame); });
+        [](const std::string &frame) { return parlivo::proto::writeAll(STDOUT_FILENO, frame); });
 
     std::thread reader([&worker] {
         parlivo::proto::FrameReader frames;

@@ -40,6 +40,8 @@ int sndfileFormat(FileFormat format) {
     return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 }
 
+constexpr std::size_t kPendingSamples = 32768;
+
 QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
@@ -137,11 +139,18 @@ void PendingAudioFile::open(int sampleRate) {
 }
 
 void PendingAudioFile::write(std::span<const std::int16_t> samples) {
-    if (samples.empty())
+    m_pending.insert(m_pending.end(), samples.begin(), samples.end());
+    m_frames += samples.size();
+    if (m_pending.size() >= kPendingSamples)
+        flush();
+}
+
+void PendingAudioFile::flush() {
+    if (m_pending.empty())
         return;
     errno = 0;
-    const sf_count_t count = static_cast<sf_count_t>(samples.size());
-    const sf_count_t written = sf_write_short(m_sound, samples.data(), count);
+    const sf_count_t count = static_cast<sf_count_t>(m_pending.size());
+    const sf_count_t written = sf_write_short(m_sound, m_pending.data(), count);
     if (written != count) {
         const int error = errno;
         throw ExportError(
@@ -150,7 +159,7 @@ void PendingAudioFile::write(std::span<const std::int16_t> samples) {
                 .arg(displayPath(m_tempPath),
                      error ? systemError(error) : QString::fromLocal8Bit(sf_strerror(m_sound))));
     }
-    m_frames += samples.size();
+    m_pending.clear();
 }
 
 void PendingAudioFile::closeSound() {
@@ -162,6 +171,7 @@ void PendingAudioFile::closeSound() {
 
 void PendingAudioFile::commit(int sampleRate) {
     open(sampleRate);
+    flush();
     // The FLAC encoder starts only with the first samples; without any, the file would be empty
     // and unreadable. Writing the header now makes a valid file of no samples.
     if (m_frames == 0)

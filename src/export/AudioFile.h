@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 struct sf_private_tag;
 
@@ -40,7 +41,8 @@ public:
     void open(int sampleRate);
     bool isOpen() const { return m_sound != nullptr; }
     int sampleRate() const { return m_sampleRate; }
-    // 16-bit mono samples. Throws ExportError (FileWrite), e.g. when the disk is full.
+    // 16-bit mono samples, after open(). Throws ExportError (FileWrite), e.g. when the disk is
+    // full; the failing write may be of samples given in an earlier call.
     void write(std::span<const std::int16_t> samples);
     // Finishes the encoding, makes the data durable and renames the file over the target.
     // Opens the file at `sampleRate` first if nothing was written.
@@ -51,6 +53,7 @@ public:
 
 private:
     void closeSound();
+    void flush();
 
     const QString m_target;
     const FileFormat m_format;
@@ -59,6 +62,9 @@ private:
     sf_private_tag *m_sound = nullptr;
     int m_sampleRate = 0;
     std::uint64_t m_frames = 0;
+    // Audio arrives in blocks of 20 ms; the encoder gets it in larger pieces, which saves a
+    // system call per block for WAV.
+    std::vector<std::int16_t> m_pending;
     bool m_committed = false;
 };
 

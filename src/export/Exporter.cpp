@@ -104,36 +104,37 @@ ExportResult Exporter::run(const std::atomic<bool> &cancel, const ProgressHandle
         }
     }
 
+    std::vector<LaneItem> items;
     for (std::size_t i = 0; i < segments.size(); ++i) {
         WorkerLane &lane = *lanes[i % laneCount];
         bool segmentDone = false;
         while (!segmentDone) {
             if (cancel.load())
                 return {};
-            std::optional<LaneItem> item = lane.take(kCancelPoll);
-            if (!item)
-                continue;
-            switch (item->kind) {
-            case LaneItem::Kind::Audio:
-                if (!file.isOpen())
-                    file.open(int(item->sampleRate));
-                else if (int(item->sampleRate) != file.sampleRate())
-                    throw ExportError(ExportError::Synthesis,
-                                      QStringLiteral("The speech synthesiser changed its sample "
-                                                     "rate from %1 to %2 Hz")
-                                          .arg(file.sampleRate())
-                                          .arg(item->sampleRate));
-                file.write(item->samples);
-                reporter.update(segments[i].start, file);
-                break;
-            case LaneItem::Kind::Sentence:
-                reporter.update(item->textOffset, file);
-                break;
-            case LaneItem::Kind::SegmentEnd:
-                segmentDone = true;
-                break;
-            case LaneItem::Kind::Failure:
-                throw ExportError(item->number, item->message);
+            items.clear();
+            lane.take(items, kCancelPoll);
+            for (LaneItem &item : items) {
+                switch (item.kind) {
+                case LaneItem::Kind::Audio:
+                    if (!file.isOpen())
+                        file.open(int(item.sampleRate));
+                    else if (int(item.sampleRate) != file.sampleRate())
+                        throw ExportError(ExportError::Synthesis,
+                                          QStringLiteral("The speech synthesiser changed its "
+                                                         "sample rate from %1 to %2 Hz")
+                                              .arg(file.sampleRate())
+                                              .arg(item.sampleRate));
+                    file.write(item.samples);
+                    break;
+                case LaneItem::Kind::Sentence:
+                    reporter.update(item.textOffset, file);
+                    break;
+                case LaneItem::Kind::SegmentEnd:
+                    segmentDone = true;
+                    break;
+                case LaneItem::Kind::Failure:
+                    throw ExportError(item.number, item.message);
+                }
             }
         }
     }

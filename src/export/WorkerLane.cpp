@@ -98,17 +98,24 @@ bool WorkerLane::awaitSegmentEnd(std::uint64_t id) {
     return m_finished == id && !m_failed && !m_closed;
 }
 
-std::optional<LaneItem> WorkerLane::take(std::chrono::milliseconds wait) {
+void WorkerLane::take(std::vector<LaneItem> &items, std::chrono::milliseconds wait) {
     std::unique_lock lock(m_mutex);
     if (!m_ready.wait_for(lock, wait, [&] { return !m_items.empty(); }))
-        return std::nullopt;
-    LaneItem item = std::move(m_items.front());
-    m_items.pop_front();
-    m_queuedSamples -= item.samples.size();
-    m_gauge.remove(item.samples.size() * sizeof(std::int16_t));
+        return;
+    std::size_t taken = 0;
+    while (!m_items.empty()) {
+        LaneItem &item = m_items.front();
+        const bool last = item.kind == LaneItem::Kind::SegmentEnd;
+        taken += item.samples.size();
+        items.push_back(std::move(item));
+        m_items.pop_front();
+        if (last)
+            break; // what follows belongs to this lane's next segment, which is not due yet
+    }
+    m_queuedSamples -= taken;
+    m_gauge.remove(taken * sizeof(std::int16_t));
     lock.unlock();
     m_space.notify_all();
-    return item;
 }
 
 void WorkerLane::push(LaneItem item) {
@@ -124,9 +131,15 @@ void WorkerLane::push(LaneItem item) {
         return; // the export is over; nobody will read this
     m_queuedSamples += count;
     m_gauge.add(count * sizeof(std::int16_t));
+    // Blocks come every 20 ms of audio; waking the file's thread for each would cost more than
+    // writing them. Wake it for a good batch, or for what ends a segment.
+    const bool wake =
+        (item.kind != LaneItem::Kind::Audio && item.kind != LaneItem::Kind::Sentence) ||
+        m_queuedSamples >= m_settings.capacitySamples / 8;
     m_items.push_back(std::move(item));
     lock.unlock();
-    m_ready.notify_all();
+    if (wake)
+        m_ready.notify_all();
 }
 
 void WorkerLane::fail(int number, const QString &message) {

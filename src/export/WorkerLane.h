@@ -20,7 +20,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,8 +76,9 @@ public:
     WorkerLane(const WorkerLane &) = delete;
     WorkerLane &operator=(const WorkerLane &) = delete;
 
-    // The next item in order, or nothing if none came within `wait`.
-    std::optional<LaneItem> take(std::chrono::milliseconds wait);
+    // Moves the items waiting, in order, into `items`, up to the end of the current segment;
+    // waits up to `wait` for some. Taking them in batches saves a thread switch per block.
+    void take(std::vector<LaneItem> &items, std::chrono::milliseconds wait);
 
 private:
     void run();

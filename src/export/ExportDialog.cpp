@@ -12,9 +12,11 @@
 #include <QProgressDialog>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace audioexport {
 

@@ -89,6 +89,9 @@ void WorkerLane::run() {
         }
     } catch (const ExportError &error) {
         fail(error.number(), error.description());
+    } catch (const std::exception &error) {
+        // Out of memory or threads: nothing may leave this thread but a failure the file sees.
+        fail(ExportError::WorkerStart, QString::fromLocal8Bit(error.what()));
     }
 }
 

@@ -11,7 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace audioexport;
@@ -60,6 +62,28 @@ qint64 peakResidentKb() {
     }
     return -1;
 }
+
+// Caps the size of files this process writes while it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        if (bytes == RLIM_INFINITY)
+            return;
+        std::signal(SIGXFSZ, SIG_IGN); // a failing write() is what we want, not the signal
+        rlimit capped = m_old;
+        capped.rlim_cur = bytes;
+        m_set = ::setrlimit(RLIMIT_FSIZE, &capped) == 0;
+    }
+    ~FileSizeLimit() {
+        if (m_set)
+            ::setrlimit(RLIMIT_FSIZE, &m_old);
+    }
+
+private:
+    rlimit m_old{};
+    bool m_set = false;
+};
 
 void resetPeakResident() {
     std::ofstream("/proc/self/clear_refs") << "5";
@@ -155,7 +179,8 @@ private slots:
     // Whatever goes wrong, the target keeps its old bytes (or stays missing) and no temporary
     // file is left next to it.
     void failuresLeaveTheTargetAlone_data() {
-        QTest::addColumn<QString>("where"); // "missing", "under-file", "proc" or "" (a folder)
+        // "missing", "under-file", "proc", "full" (files may not grow past 1 MB) or "" (a folder)
+        QTest::addColumn<QString>("where");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("cancelAtFirstAudio");
         QTest::addColumn<int>("errorNumber");                    // 0: cancelled, no error
@@ -166,6 +191,8 @@ private slots:
             << "under-file" << kTwoSentences << false << int(ExportError::FileCreate);
         QTest::newRow("folder refuses files")
             << "proc" << kTwoSentences << false << int(ExportError::FileCreate);
+        QTest::newRow("disk full")
+            << "full" << mixedText(40) << false << int(ExportError::FileWrite);
         QTest::newRow("synthesiser crash") << "" << mixedText(40) + QLatin1Char(' ') + crash
                                            << false << int(ExportError::WorkerDied);
         QTest::newRow("cancelled") << "" << mixedText(200) << true << 0;
@@ -192,6 +219,9 @@ private slots:
             file.write(old);
         }
         const QStringList before = entries(dir);
+        // A disk that fills up, as far as our writes can tell: write() fails with EFBIG.
+        const bool limit = where == QLatin1String("full");
+        FileSizeLimit sizeLimit(limit ? 1024 * 1024 : RLIM_INFINITY);
 
         std::atomic<bool> cancel{false};
         const Outcome outcome =
@@ -204,7 +234,7 @@ private slots:
         if (errorNumber != 0)
             QVERIFY(!outcome.error.isEmpty());
         QCOMPARE(entries(dir), before);
-        if (where.isEmpty())
+        if (where.isEmpty() || limit)
             QCOMPARE(contents(target), old);
         else
             QVERIFY(!QFile::exists(target));

@@ -68,7 +68,7 @@ std::optional<Choice> choosePath(QWidget *parent) {
 QString formatDuration(double seconds) {
     const auto total = qint64(seconds + 0.5);
     if (total < 60)
-        return QObject::tr("%n second(s)", nullptr, int(total));
+        return total == 1 ? QObject::tr("1 second") : QObject::tr("%1 seconds").arg(total);
     const qint64 hours = total / 3600;
     const QString minutesSeconds = QStringLiteral("%1:%2")
                                        .arg((total / 60) % 60, hours ? 2 : 1, 10, QLatin1Char('0'))

@@ -32,6 +32,8 @@ ReadMode::ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::SpeechEngi
     m_button.setAccessibleName(accessibleName(false));
     m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, &ReadMode::poll);
+    // The end of speech takes the highlight away at once, not at the next poll.
+    connect(&m_engine, &speech::SpeechEngine::speakingChanged, this, &ReadMode::poll);
     connect(m_edit.document(), &QTextDocument::contentsChange, this, [this] {
         m_edited = true;
         m_map.reset();

@@ -167,7 +167,7 @@ private slots:
         QCOMPARE(w.document().text(), kLong); // Space typed nothing
         QTest::keyClick(w.Text1, Qt::Key_Space);
         QCOMPARE(w.Command2->text(), QStringLiteral("||"));
-        QTRY_VERIFY_WITH_TIMEOUT(w.readMode().wordHighlight() != frozen, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.readMode().wordHighlight() != frozen, 10000);
         QTest::keyClick(w.Text1, Qt::Key_Escape);
         QTRY_VERIFY(!w.readMode().wordHighlight());
         QVERIFY(!w.talker().isSpeaking());

@@ -3,6 +3,7 @@
 #include "DocumentText.h"
 #include "ExportTestSupport.h"
 #include "Form1.h"
+#include "SpeechEngine.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -181,6 +182,36 @@ private slots:
         }
         QCOMPARE(contents(target), QByteArray("the old export"));
         QCOMPARE(entries(m_dir.path()), QStringList{QStringLiteral("keep.wav")});
+        QVERIFY(QFile::remove(target));
+    }
+
+    // The window's own speech goes on while an export runs on workers of its own.
+    void speakingWhileExporting() {
+        Form1 form;
+        form.document().setText(mixedText(300));
+        speech::SpeechEngine &talker = form.talker();
+        try {
+            talker.speak(form.document().text());
+        } catch (const speech::EngineError &error) {
+            QSKIP(qPrintable(QStringLiteral("cannot speak here (%1): run through "
+                                            "scripts/with-sound-server.sh")
+                                 .arg(error.description())));
+        }
+        QTRY_VERIFY(talker.heardSamples() > 0);
+        const qint64 speaker = talker.workerPid();
+        const QString target = m_dir.filePath(QStringLiteral("together.wav"));
+        {
+            ModalAnswerer answerer(form, target, 0, false);
+            form.mnuItemExporttoWav->trigger();
+            QCOMPARE(answerer.boxes.size(), 1);
+            QCOMPARE(answerer.boxes.first().icon, QMessageBox::NoIcon);
+        }
+        QVERIFY(readSound(target).peak() > 1000);
+        QVERIFY(talker.isSpeaking());
+        QCOMPARE(talker.workerPid(), speaker);
+        const std::uint64_t heard = talker.heardSamples();
+        QTRY_VERIFY(talker.heardSamples() > heard);
+        talker.stop();
         QVERIFY(QFile::remove(target));
     }
 

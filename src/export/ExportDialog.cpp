@@ -135,10 +135,13 @@ Outcome runInBackground(QWidget *parent, const ExportRequest &request) {
 
     QEventLoop loop;
     QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] {
+    const auto stop = [&] {
         cancel = true;
         loop.quit();
-    });
+    };
+    QObject::connect(&progress, &QProgressDialog::canceled, &loop, stop);
+    // However the dialog goes away (Escape, the title bar), the export must not go on unseen.
+    QObject::connect(&progress, &QDialog::rejected, &loop, stop);
     thread->start();
     loop.exec();
     if (!thread->isFinished()) {

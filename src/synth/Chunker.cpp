@@ -2,6 +2,8 @@
 
 #include "TextUnits.h"
 
+#include <algorithm>
+
 namespace parlivo::text {
 namespace {
 
@@ -29,6 +31,8 @@ std::size_t splitPoint(std::u16string_view text, std::size_t start, std::size_t 
 
 ChunkResult nextChunk(std::u16string_view text, std::size_t from, bool final,
                       std::size_t maxLength) {
+    // A surrogate pair must fit into one chunk, or a text of emoji would never move on.
+    maxLength = std::max<std::size_t>(maxLength, 2);
     std::size_t start = from;
     while (start < text.size() && isSpace(text[start]))
         ++start;
@@ -36,15 +40,20 @@ ChunkResult nextChunk(std::u16string_view text, std::size_t from, bool final,
         return {final ? ChunkStatus::End : ChunkStatus::NeedMore, {}};
 
     std::size_t i = start;
-    while (i < text.size() && i - start < maxLength) {
+    while (i < text.size()) {
         std::size_t units = 1;
         const char32_t c = codePointAt(text, i, &units);
+        if (i + units - start > maxLength)
+            break;
         if (isLineBreak(c))
             return {ChunkStatus::Ready, {start, trimTrailingSpace(text, start, i) - start}};
         i += units;
         if (isSentenceEnd(c)) {
+            // The sentence's closing marks and quotes belong to it, but only up to the limit: a
+            // run of thousands of dots is cut like a long word, not handed over whole.
             std::size_t end = i;
-            while (end < text.size() && (isSentenceEnd(text[end]) || isClosing(text[end])))
+            while (end < text.size() && end - start < maxLength &&
+                   (isSentenceEnd(text[end]) || isClosing(text[end])))
                 ++end;
             if (end < text.size() && isSpace(text[end]))
                 return {ChunkStatus::Ready, {start, end - start}};
@@ -55,7 +64,8 @@ ChunkResult nextChunk(std::u16string_view text, std::size_t from, bool final,
             i = end;
         }
     }
-    if (i - start >= maxLength && i < text.size()) {
+    if (i < text.size()) {
+        // Stopped at the limit with more text after it.
         const std::size_t cut = splitPoint(text, start, maxLength);
         return {ChunkStatus::Ready, {start, trimTrailingSpace(text, start, cut) - start}};
     }

@@ -9,7 +9,9 @@
 using namespace parlivo::text;
 
 namespace {
-std::u16string u(const QString &s) { return s.toStdU16String(); }
+std::u16string u(const QString &s) {
+    return s.toStdU16String();
+}
 
 // All chunks of a complete text, as strings.
 QStringList chunksOf(const QString &text, std::size_t max = kMaxChunk) {
@@ -38,7 +40,8 @@ private slots:
         QTest::newRow("two sentences")
             << QStringLiteral("Hello world. This is a test.")
             << QStringList{QStringLiteral("Hello world."), QStringLiteral("This is a test.")};
-        QTest::newRow("no final stop") << QStringLiteral("abc") << QStringList{QStringLiteral("abc")};
+        QTest::newRow("no final stop")
+            << QStringLiteral("abc") << QStringList{QStringLiteral("abc")};
         QTest::newRow("lines end chunks")
             << QStringLiteral("Title\r\n\r\nBody text")
             << QStringList{QStringLiteral("Title"), QStringLiteral("Body text")};
@@ -82,6 +85,20 @@ private slots:
             QVERIFY(!p.front().isLowSurrogate());
             QVERIFY(!p.back().isHighSurrogate());
         }
+    }
+
+    void punctuationRunsAreCutLikeLongWords() {
+        // A sentence end followed by thousands of dots or quotes once went to the synthesiser as
+        // one chunk, and a growing text ending in such a run was held back however long it got.
+        const QString run =
+            QStringLiteral("Wait") + QStringLiteral(".\"").repeated(300) + QStringLiteral(" done.");
+        const QStringList parts = chunksOf(run, 100);
+        QCOMPARE(parts.join(QString()), QString(run).remove(u' '));
+        for (const QString &p : parts)
+            QVERIFY(p.size() <= 100);
+        const std::u16string growing =
+            u(QStringLiteral("Wait") + QStringLiteral(".").repeated(500));
+        QCOMPARE(nextChunk(growing, 0, false, 100).status, ChunkStatus::Ready);
     }
 
     void growingTextWaitsForTheSentenceEnd() {
@@ -142,7 +159,8 @@ private slots:
     void utf8RoundTrip() {
         const std::u16string s = u"Grüße 😀 – ok";
         QVERIFY(fromUtf8(toUtf8(s)) == s);
-        QVERIFY(fromUtf8("a\xff" "b\xe2\x82") == u"a\uFFFDb\uFFFD\uFFFD");
+        QVERIFY(fromUtf8("a\xff"
+                         "b\xe2\x82") == u"a\uFFFDb\uFFFD\uFFFD");
         QVERIFY(fromUtf8("\xed\xa0\x80") == u"\uFFFD\uFFFD\uFFFD"); // encoded surrogate
     }
 

@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
+    clang libclang-rt-14-dev
     qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libgl-dev
     libespeak-ng-dev espeak-ng-data espeak-ng
     flite1-dev libsonic-dev libsndfile1-dev

@@ -1,9 +1,53 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds Parlivo with warnings as errors and runs every test against a
-# private PulseAudio server with a null sink.
+# Installs the dependencies, then builds and tests Parlivo four ways, each against a private
+# PulseAudio server with a null sink:
+#   ci    warnings as errors, every test
+#   asan  AddressSanitizer + UndefinedBehaviorSanitizer, every test
+#   tsan  ThreadSanitizer, the tests with threads of our own (label "tsan")
+#   fuzz  every libFuzzer target for PARLIVO_FUZZ_SECONDS (default 60) each
+# PARLIVO_TEST_STAGES picks stages (default "ci asan tsan fuzz"); arguments go to the ci ctest.
+# Every stage runs even if an earlier one failed, so one run shows everything that is wrong.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake --preset ci >/dev/null
-cmake --build --preset ci
-QT_QPA_PLATFORM=offscreen scripts/with-sound-server.sh ctest --preset ci "$@"
+
+stages=${PARLIVO_TEST_STAGES:-ci asan tsan fuzz}
+failed=()
+
+run_stage() {
+    local stage=$1
+    shift
+    echo "=== $stage: $(date +%T)"
+    if "$@"; then
+        echo "=== $stage passed: $(date +%T)"
+    else
+        echo "=== $stage FAILED: $(date +%T)"
+        failed+=("$stage")
+    fi
+}
+
+build_and_test() {
+    local preset=$1
+    shift
+    cmake --preset "$preset" >/dev/null &&
+        cmake --build --preset "$preset" -j2 &&
+        QT_QPA_PLATFORM=offscreen scripts/with-sound-server.sh ctest --preset "$preset" "$@"
+}
+
+for stage in $stages; do
+    case $stage in
+    ci) run_stage ci build_and_test ci "$@" ;;
+    asan | tsan) run_stage "$stage" build_and_test "$stage" ;;
+    fuzz) run_stage fuzz fuzz/run ;;
+    *)
+        echo "unknown stage: $stage" >&2
+        exit 2
+        ;;
+    esac
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "Failed: ${failed[*]}"
+    exit 1
+fi
+echo "All stages passed: $stages"

@@ -19,18 +19,18 @@ qint64 nowNs() {
 }
 
 QString prose(qsizetype size) {
-    static const char *subjects[] = {"The old keeper", "A quiet river", "Every morning the baker",
-                                     "The small committee", "Her younger brother",
-                                     "A long train", "The city library", "Our neighbour"};
-    static const char *verbs[] = {"watched", "carried", "remembered", "painted", "followed",
-                                  "counted", "described", "repaired"};
-    static const char *objects[] = {"the boats in the harbour", "three baskets of apples",
-                                    "the letters from the north", "a map of the valley",
+    static const char *subjects[] = {
+        "The old keeper",      "A quiet river", "Every morning the baker", "The small committee",
+        "Her younger brother", "A long train",  "The city library",        "Our neighbour"};
+    static const char *verbs[] = {"watched",  "carried", "remembered", "painted",
+                                  "followed", "counted", "described",  "repaired"};
+    static const char *objects[] = {"the boats in the harbour",    "three baskets of apples",
+                                    "the letters from the north",  "a map of the valley",
                                     "the bells of the old church", "twelve wooden chairs",
-                                    "the stories of the war", "a garden full of roses"};
-    static const char *tails[] = {"before the rain came", "while the children slept",
-                                  "on the second of May", "for almost 25 years",
-                                  "with great care", "until the lamps were lit",
+                                    "the stories of the war",      "a garden full of roses"};
+    static const char *tails[] = {"before the rain came",    "while the children slept",
+                                  "on the second of May",    "for almost 25 years",
+                                  "with great care",         "until the lamps were lit",
                                   "as the wind turned cold", "without saying a word"};
     QString out;
     out.reserve(size + 200);
@@ -65,8 +65,12 @@ qint64 statusKiB(const char *key) {
 }
 } // namespace
 
-qint64 rssKiB() { return statusKiB("VmRSS:"); }
-qint64 peakRssKiB() { return statusKiB("VmHWM:"); }
+qint64 rssKiB() {
+    return statusKiB("VmRSS:");
+}
+qint64 peakRssKiB() {
+    return statusKiB("VmHWM:");
+}
 
 Stats stats(std::vector<double> values) {
     Stats s;
@@ -124,9 +128,13 @@ void Report::print() const {
 bool Report::writeJson(const QString &path) const {
     QJsonArray rows;
     for (const Row &r : m_rows) {
-        QJsonObject o{{"figure", r.name},   {"unit", r.unit},         {"ours", json(r.ours)},
-                      {"anchor", r.anchorName}, {"anchorValue", json(r.anchor)},
-                      {"target", r.target}, {"note", r.note}};
+        QJsonObject o{{"figure", r.name},
+                      {"unit", r.unit},
+                      {"ours", json(r.ours)},
+                      {"anchor", r.anchorName},
+                      {"anchorValue", json(r.anchor)},
+                      {"target", r.target},
+                      {"note", r.note}};
         if (r.ours && r.anchor && r.anchor->median != 0)
             o.insert("ratio", r.ours->median / r.anchor->median);
         rows.append(o);

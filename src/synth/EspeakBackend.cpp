@@ -40,8 +40,10 @@ int onSynth(short *wav, int count, espeak_EVENT *events) {
         const auto index = static_cast<std::size_t>(e->text_position - 1);
         if (index + 1 >= ctx->utf8->unitOf.size())
             continue;
-        // audio_position is in ms from the start of this synthesis, before stretching.
-        const double inputSample = std::round(e->audio_position * ctx->sampleRate / 1000.0);
+        // audio_position is in ms from the start of this synthesis, before stretching. In
+        // doubles: a chunk of unusual text can run past 97 s, where ms * rate overflows an int.
+        const double inputSample =
+            std::round(static_cast<double>(e->audio_position) * ctx->sampleRate / 1000.0);
         words.push_back({static_cast<std::uint64_t>(inputSample / ctx->speed),
                          ctx->utf8->unitOf[index]});
     }

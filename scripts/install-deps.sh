@@ -7,7 +7,8 @@ packages=(
     clang libclang-rt-14-dev
     qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libgl-dev
     libespeak-ng-dev espeak-ng-data espeak-ng
-    flite1-dev libsonic-dev libsndfile1-dev
+    flite1-dev flite libsonic-dev libsndfile1-dev
+    libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
     fonts-liberation
     pulseaudio pulseaudio-utils
     xvfb xclip

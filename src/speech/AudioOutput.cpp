@@ -52,7 +52,10 @@ AudioOutput::AudioOutput(PcmQueue &queue, std::atomic<bool> &paused)
     connect(&m_idleTimer, &QTimer::timeout, this, &AudioOutput::onIdle);
 }
 
-AudioOutput::~AudioOutput() { close(); }
+AudioOutput::~AudioOutput() {
+    m_closing = true;
+    close();
+}
 
 qint64 AudioOutput::fill(char *data, qint64 maxBytes) {
     const auto maxSamples = static_cast<std::size_t>(maxBytes / 2);
@@ -152,6 +155,8 @@ void AudioOutput::newGeneration() {
 }
 
 void AudioOutput::prepare(int sampleRate) {
+    if (m_closing)
+        return;
     m_idleTimer.stop();
     if (!m_sink || m_sampleRate != sampleRate) {
         if (!open(sampleRate, false))
@@ -165,6 +170,8 @@ void AudioOutput::prepare(int sampleRate) {
 }
 
 void AudioOutput::play(int sampleRate) {
+    if (m_closing)
+        return;
     m_idleTimer.stop();
     m_wantedRate = sampleRate;
     if (m_paused)
@@ -192,6 +199,8 @@ void AudioOutput::resumeOutput() {
 void AudioOutput::stopOutput() {
     // Closing drops what the sound server still holds; a fresh stream is ready for the next
     // request.
+    if (m_closing)
+        return;
     const int rate = m_sampleRate;
     close();
     m_wantedRate = 0;

@@ -74,6 +74,9 @@ private:
     std::atomic<qint64> m_lastFrameNs{0};
     std::atomic<qint64> m_sinkBuffered{0};
     std::atomic<bool> m_open{false};
+    // Set while the destructor runs: closing the sink processes queued events, and a queued
+    // prepare(), play() or stopOutput() must not open a new sink on an object going away.
+    bool m_closing = false;
 };
 
 } // namespace speech

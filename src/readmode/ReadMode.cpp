@@ -115,7 +115,9 @@ bool ReadMode::eventFilter(QObject *watched, QEvent *event) {
             return true;
         }
     }
-    if (watched == m_edit.viewport() && event->type() == QEvent::MouseButtonRelease) {
+    // Type first: the filter also sees the events of the text area's own destruction, when
+    // calling its viewport() is no longer valid.
+    if (event->type() == QEvent::MouseButtonRelease && watched == m_edit.viewport()) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::LeftButton) {
             readFrom(m_edit.cursorForPosition(mouse->position().toPoint()).position());

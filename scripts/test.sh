@@ -26,18 +26,20 @@ run_stage() {
     fi
 }
 
+# build_and_test PRESET BUILD-TARGET [ctest arguments...]
 build_and_test() {
-    local preset=$1
-    shift
+    local preset=$1 target=$2
+    shift 2
     cmake --preset "$preset" >/dev/null &&
-        cmake --build --preset "$preset" -j2 &&
+        cmake --build --preset "$preset" -j2 --target "$target" &&
         QT_QPA_PLATFORM=offscreen scripts/with-sound-server.sh ctest --preset "$preset" "$@"
 }
 
 for stage in $stages; do
     case $stage in
-    ci) run_stage ci build_and_test ci "$@" ;;
-    asan | tsan) run_stage "$stage" build_and_test "$stage" ;;
+    ci) run_stage ci build_and_test ci all "$@" ;;
+    asan) run_stage asan build_and_test asan all ;;
+    tsan) run_stage tsan build_and_test tsan parlivo_tsan_tests ;;
     fuzz) run_stage fuzz fuzz/run ;;
     *)
         echo "unknown stage: $stage" >&2

@@ -9,11 +9,15 @@
 #include "PlaybackControls.h"
 #include "ReadMode.h"
 #include "SpeechEngine.h"
+#include "VoiceCommandActions.h"
+#include "VoiceCommandInput.h"
 #include "frmOptions.h"
 
 #include <QFileDialog>
+#include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -61,6 +65,13 @@ void Form1::createControls(QWidget *client) {
                           twips(1320, 3120, 1215, 495));
     Command5 = makeButton(client, "Command5", QStringLiteral("Read Mode"),
                           twips(2640, 3120, 1215, 495));
+
+    // Right of the text, where nothing else is: unobtrusive, and never in the way of a button.
+    lblCommandStatus = new QLabel(client);
+    lblCommandStatus->setObjectName(QStringLiteral("lblCommandStatus"));
+    lblCommandStatus->setGeometry(216, 8, 96, 152);
+    lblCommandStatus->setWordWrap(true);
+    lblCommandStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     // Tab order: the text, then ">", "||", "ST" (not the row's left-to-right order), then the rest.
     setTabOrder(Text1, Command1);
@@ -131,7 +142,61 @@ void Form1::onCommand3Clicked() {
     app::runGuarded(this, [this] { speech::stopSpeaking(*Talker); });
 }
 
-void Form1::onCommand4Clicked() {}
+void Form1::onCommand4Clicked() {
+    if (!m_voiceInput) {
+        m_voiceInput = new voicecommands::VoiceCommandInput(this);
+        connect(m_voiceInput, &voicecommands::VoiceCommandInput::listening, this,
+                [this] { lblCommandStatus->setText(tr("Listening...")); });
+        connect(m_voiceInput, &voicecommands::VoiceCommandInput::heard, this,
+                &Form1::onVoiceCommandHeard);
+        connect(m_voiceInput, &voicecommands::VoiceCommandInput::nothingHeard, this, [this] {
+            lblCommandStatus->setText(tr("Nothing heard"));
+            resumeAfterVoiceCommand();
+        });
+        connect(m_voiceInput, &voicecommands::VoiceCommandInput::failed, this,
+                &Form1::onVoiceCommandFailed);
+    }
+    if (m_voiceInput->isBusy())
+        return;
+    // Our own speech must not be taken for the command; it comes back afterwards.
+    m_pausedForVoiceCommand = Talker->isSpeaking() && !Talker->isPaused();
+    if (m_pausedForVoiceCommand)
+        Talker->pause();
+    lblCommandStatus->setText(tr("Getting ready..."));
+    m_voiceInput->listen();
+}
+
+void Form1::onVoiceCommandHeard(int command, const QString &words) {
+    Q_UNUSED(words)
+    if (command < 0) {
+        lblCommandStatus->setText(tr("Command not understood"));
+        resumeAfterVoiceCommand();
+        return;
+    }
+    const auto heard = static_cast<voicecommands::Command>(command);
+    lblCommandStatus->setText(app::heardCaption(heard));
+    // Pause and stop act on the speech we held back, so it is brought back after them (unless
+    // they changed it); anything else, a dialog above all, finds the speech going again.
+    const bool quietsSpeech =
+        heard == voicecommands::Command::Pause || heard == voicecommands::Command::Stop;
+    if (!quietsSpeech)
+        resumeAfterVoiceCommand();
+    app::performVoiceCommand(*this, heard);
+    if (quietsSpeech)
+        resumeAfterVoiceCommand();
+}
+
+void Form1::onVoiceCommandFailed(const QString &reason) {
+    lblCommandStatus->clear();
+    resumeAfterVoiceCommand();
+    QMessageBox::warning(this, app::kAppTitle, reason);
+}
+
+void Form1::resumeAfterVoiceCommand() {
+    // Only if we paused it, and the pause button still says speech is not paused.
+    if (std::exchange(m_pausedForVoiceCommand, false) && Command2->text() == speech::kPauseCaption)
+        app::runGuarded(this, [this] { Talker->resume(); });
+}
 
 void Form1::onCommand5Clicked() { m_readMode->setOn(Command5->isChecked()); }
 

@@ -7,6 +7,7 @@
 
 class QAction;
 class QFileDialog;
+class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -17,6 +18,9 @@ class SpeechEngine;
 }
 namespace readmode {
 class ReadMode;
+}
+namespace voicecommands {
+class VoiceCommandInput;
 }
 
 class Form1 : public QMainWindow {
@@ -36,6 +40,8 @@ public:
     QPushButton *Command3 = nullptr; // "ST"
     QPushButton *Command4 = nullptr; // "Give Command"
     QPushButton *Command5 = nullptr; // "Read Mode"
+    // What "Give Command" is doing and what it heard.
+    QLabel *lblCommandStatus = nullptr;
     QMenu *mnuItemFile = nullptr;
     QAction *mnuItemOpenDocument = nullptr;
     QAction *mnuItemSaveDocument = nullptr;
@@ -61,12 +67,18 @@ private slots:
     void onMnuItemCopyClicked();
     void onMnuItemPasteClicked();
     void onMnuItemOptionClicked();
+    void onVoiceCommandHeard(int command, const QString &words);
+    void onVoiceCommandFailed(const QString &reason);
 
 private:
     void createControls(QWidget *client);
     void createMenus();
+    void resumeAfterVoiceCommand();
 
     std::unique_ptr<speech::SpeechEngine> Talker;
     std::unique_ptr<DocumentText> m_document;
     readmode::ReadMode *m_readMode = nullptr; // owned by Text1
+    // Made on the first "Give Command"; a child of the window.
+    voicecommands::VoiceCommandInput *m_voiceInput = nullptr;
+    bool m_pausedForVoiceCommand = false;
 };

@@ -118,9 +118,12 @@ void CommandListener::closeInput() {
     if (m_input)
         disconnect(m_input, nullptr, this, nullptr);
     m_input = nullptr;
-    if (m_source)
+    if (m_source) {
         m_source->stop();
-    m_source.reset();
+        // Usually called from the input's own readyRead: deleting it there would pull the
+        // object out from under the signal that is still being delivered.
+        m_source.release()->deleteLater();
+    }
 }
 
 } // namespace voicecommands

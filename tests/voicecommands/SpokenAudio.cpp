@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QtEndian>
 
 #include <cmath>
 #include <numbers>
@@ -44,6 +43,19 @@ bool synthesise(const Voice &voice, const QString &text, const QString &wavPath)
            process.exitCode() == 0;
 }
 
+namespace {
+
+// Little-endian fields, read byte by byte (Qt's pointer-based readers trip GCC's bounds
+// analysis under the sanitizers).
+quint32 le(const QByteArray &bytes, qsizetype at, int size) {
+    quint32 value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = value << 8 | static_cast<quint8>(bytes[at + i]);
+    return value;
+}
+
+} // namespace
+
 Pcm readWav(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -55,19 +67,19 @@ Pcm readWav(const QString &path) {
     qsizetype at = 12;
     while (at + 8 <= bytes.size()) {
         const QByteArray id = bytes.mid(at, 4);
-        const auto size = static_cast<qsizetype>(qFromLittleEndian<quint32>(bytes.data() + at + 4));
-        const char *body = bytes.data() + at + 8;
+        const auto size = static_cast<qsizetype>(le(bytes, at + 4, 4));
+        const qsizetype body = at + 8;
         // A streamed WAV may say its data runs to 2^32: take what is there.
         const qsizetype available = std::min(size, bytes.size() - at - 8);
         if (id == "fmt " && available >= 16) {
-            if (qFromLittleEndian<quint16>(body + 2) != 1 ||
-                qFromLittleEndian<quint16>(body + 14) != 16)
+            if (le(bytes, body + 2, 2) != 1 || le(bytes, body + 14, 2) != 16)
                 return {};
-            pcm.sampleRate = static_cast<int>(qFromLittleEndian<quint32>(body + 4));
+            pcm.sampleRate = static_cast<int>(le(bytes, body + 4, 4));
         } else if (id == "data") {
             pcm.samples.resize(static_cast<std::size_t>(available / 2));
             for (std::size_t i = 0; i < pcm.samples.size(); ++i)
-                pcm.samples[i] = qFromLittleEndian<qint16>(body + 2 * i);
+                pcm.samples[i] =
+                    static_cast<std::int16_t>(le(bytes, body + 2 * static_cast<qsizetype>(i), 2));
             return pcm.sampleRate > 0 ? pcm : Pcm{};
         }
         at += 8 + size + (size & 1);

@@ -19,7 +19,7 @@ void showErrorBox(QWidget *parent, int number, const QString &description) {
 void runGuarded(QWidget *parent, const std::function<void()> &handler) {
     try {
         handler();
-    } catch (const speech::EngineError &e) {
+    } catch (const speech::NumberedError &e) {
         showErrorBox(parent, e.number(), e.description());
     } catch (const std::bad_alloc &) {
         showErrorBox(parent, 7, QObject::tr("Out of memory"));

@@ -7,19 +7,11 @@
 
 namespace speech {
 
-// A failure of the speech engine, with a number and a description for the error box.
-class EngineError : public std::exception {
+// A failure with a number and a description, as the error box shows it.
+class NumberedError : public std::exception {
 public:
-    enum Number {
-        NoAudioDevice = 1,
-        WorkerStart = 2,
-        WorkerDied = 3,
-        AudioOutput = 4,
-        Synthesis = 5,
-    };
-
-    EngineError() = default;
-    EngineError(int number, QString description)
+    NumberedError() = default;
+    NumberedError(int number, QString description)
         : m_number(number), m_description(std::move(description)),
           m_what(m_description.toStdString()) {}
 
@@ -31,6 +23,19 @@ private:
     int m_number = 0;
     QString m_description;
     std::string m_what;
+};
+
+// A failure of the speech engine.
+class EngineError : public NumberedError {
+public:
+    enum Number {
+        NoAudioDevice = 1,
+        WorkerStart = 2,
+        WorkerDied = 3,
+        AudioOutput = 4,
+        Synthesis = 5,
+    };
+    using NumberedError::NumberedError;
 };
 
 } // namespace speech

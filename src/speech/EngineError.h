@@ -12,8 +12,9 @@ class NumberedError : public std::exception {
 public:
     NumberedError() = default;
     NumberedError(int number, QString description)
-        : m_number(number), m_description(std::move(description)),
-          m_what(m_description.toStdString()) {}
+        : m_number(number)
+        , m_description(std::move(description))
+        , m_what(m_description.toStdString()) {}
 
     int number() const { return m_number; }
     QString description() const { return m_description; }

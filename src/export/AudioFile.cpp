@@ -9,6 +9,7 @@
 #include <sndfile.h>
 
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -41,6 +42,16 @@ int sndfileFormat(FileFormat format) {
 }
 
 constexpr std::size_t kPendingSamples = 32768;
+
+void putBytes(std::vector<unsigned char> &out, std::size_t at, std::uint64_t value,
+              std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        out[at + i] = static_cast<unsigned char>(value >> (8 * i)); // little-endian
+}
+
+void putTag(std::vector<unsigned char> &out, std::size_t at, const char (&tag)[5]) {
+    std::memcpy(out.data() + at, tag, 4);
+}
 
 QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -83,6 +94,36 @@ std::optional<FileFormat> formatForPath(const QString &path) {
     return std::nullopt;
 }
 
+std::vector<unsigned char> wavHeader(int rate, std::uint64_t frames, std::uint64_t riffLimit) {
+    // RIFF/RF64 header 12, JUNK or ds64 8 + 28, fmt 8 + 16, data 8.
+    std::vector<unsigned char> h(kWavHeaderBytes, 0);
+    const std::uint64_t dataBytes = frames * 2;
+    const std::uint64_t riffBytes = kWavHeaderBytes - 8 + dataBytes;
+    const bool rf64 = riffBytes > riffLimit;
+    putTag(h, 0, rf64 ? "RF64" : "RIFF");
+    putBytes(h, 4, rf64 ? kRiffLimit : riffBytes, 4);
+    putTag(h, 8, "WAVE");
+    putTag(h, 12, rf64 ? "ds64" : "JUNK");
+    putBytes(h, 16, 28, 4);
+    if (rf64) {
+        putBytes(h, 20, riffBytes, 8);
+        putBytes(h, 28, dataBytes, 8);
+        putBytes(h, 36, frames, 8);
+        // 44: no table of other chunk sizes
+    }
+    putTag(h, 48, "fmt ");
+    putBytes(h, 52, 16, 4);
+    putBytes(h, 56, 1, 2); // integer PCM
+    putBytes(h, 58, 1, 2); // mono
+    putBytes(h, 60, std::uint64_t(rate), 4);
+    putBytes(h, 64, std::uint64_t(rate) * 2, 4); // bytes per second
+    putBytes(h, 68, 2, 2);                       // bytes per frame
+    putBytes(h, 70, 16, 2);                      // bits per sample
+    putTag(h, 72, "data");
+    putBytes(h, 76, rf64 ? kRiffLimit : dataBytes, 4);
+    return h;
+}
+
 PendingAudioFile::PendingAudioFile(QString target, FileFormat format)
     : m_target(std::move(target))
     , m_format(format) {
@@ -121,8 +162,15 @@ PendingAudioFile::~PendingAudioFile() {
 }
 
 void PendingAudioFile::open(int sampleRate) {
-    if (m_sound)
+    if (isOpen())
         return;
+    if (m_format == FileFormat::Wav) {
+        // The sizes are filled in by commit(), once they are known.
+        const std::vector<unsigned char> header = wavHeader(sampleRate, 0);
+        writeBytes(header.data(), header.size());
+        m_sampleRate = sampleRate;
+        return;
+    }
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = 1;
@@ -145,9 +193,34 @@ void PendingAudioFile::write(std::span<const std::int16_t> samples) {
         flush();
 }
 
+void PendingAudioFile::writeBytes(const void *data, std::size_t size) {
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(m_fd, bytes, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            throw ExportError(
+                ExportError::FileWrite,
+                QStringLiteral("Writing \"%1\" failed: %2")
+                    .arg(displayPath(m_tempPath), systemError(written < 0 ? errno : ENOSPC)));
+        bytes += written;
+        size -= std::size_t(written);
+    }
+}
+
 void PendingAudioFile::flush() {
     if (m_pending.empty())
         return;
+    if (m_format == FileFormat::Wav) {
+        if constexpr (std::endian::native == std::endian::big) {
+            for (std::int16_t &sample : m_pending)
+                sample = std::int16_t(std::uint16_t(sample) << 8 | std::uint16_t(sample) >> 8);
+        }
+        writeBytes(m_pending.data(), m_pending.size() * sizeof(std::int16_t));
+        m_pending.clear();
+        return;
+    }
     errno = 0;
     const sf_count_t count = static_cast<sf_count_t>(m_pending.size());
     const sf_count_t written = sf_write_short(m_sound, m_pending.data(), count);
@@ -169,24 +242,39 @@ void PendingAudioFile::closeSound() {
     }
 }
 
+void PendingAudioFile::finishWav() {
+    const std::vector<unsigned char> header = wavHeader(m_sampleRate, m_frames);
+    if (::pwrite(m_fd, header.data(), header.size(), 0) != ssize_t(header.size()))
+        throw ExportError(ExportError::FileWrite,
+                          QStringLiteral("Finishing \"%1\" failed: %2")
+                              .arg(displayPath(m_tempPath), systemError(errno)));
+}
+
 void PendingAudioFile::commit(int sampleRate) {
     open(sampleRate);
     flush();
-    // The FLAC encoder starts only with the first samples; without any, the file would be empty
-    // and unreadable. Writing the header now makes a valid file of no samples.
-    if (m_frames == 0)
-        sf_command(m_sound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
-    SNDFILE *sound = m_sound;
-    m_sound = nullptr;
-    errno = 0;
-    const int closed = sf_close(sound);
-    const int closeErrno = errno;
-    if (closed != 0)
-        throw ExportError(ExportError::FileWrite,
-                          QStringLiteral("Finishing \"%1\" failed: %2")
-                              .arg(displayPath(m_tempPath),
-                                   closeErrno ? systemError(closeErrno)
-                                              : QString::fromLocal8Bit(sf_error_number(closed))));
+    if (m_format == FileFormat::Wav) {
+        finishWav();
+    } else {
+        // The FLAC and MP3 encoders start only with the first samples; without any, the file
+        // would be empty and unreadable. Writing the header now makes a valid file of no
+        // samples. (The Vorbis encoder has written its headers already; asking again would
+        // repeat them and make the file unreadable.)
+        if (m_frames == 0 && m_format != FileFormat::OggVorbis)
+            sf_command(m_sound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+        SNDFILE *sound = m_sound;
+        m_sound = nullptr;
+        errno = 0;
+        const int closed = sf_close(sound);
+        const int closeErrno = errno;
+        if (closed != 0)
+            throw ExportError(ExportError::FileWrite,
+                              QStringLiteral("Finishing \"%1\" failed: %2")
+                                  .arg(displayPath(m_tempPath),
+                                       closeErrno
+                                           ? systemError(closeErrno)
+                                           : QString::fromLocal8Bit(sf_error_number(closed))));
+    }
     if (::fsync(m_fd) != 0 || ::close(std::exchange(m_fd, -1)) != 0)
         throw ExportError(ExportError::FileWrite,
                           QStringLiteral("Writing \"%1\" failed: %2")

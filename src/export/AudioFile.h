@@ -1,9 +1,12 @@
 #pragma once
-// The file an export writes: encoded by libsndfile into a temporary file next to the target, and
-// renamed over the target only once it is complete. Until then the target is never touched.
+// The file an export writes: into a temporary file next to the target, renamed over the target
+// only once it is complete. Until then the target is never touched. WAV is written here (so that
+// a file past 4 GiB becomes RF64 instead of wrapping its sizes); the other formats are encoded by
+// libsndfile.
 
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -27,6 +30,16 @@ const FileFormatInfo &formatInfo(FileFormat format);
 // The format a file name's suffix asks for, if it is one of ours.
 std::optional<FileFormat> formatForPath(const QString &path);
 
+// The header of a 16-bit mono PCM WAV file of `frames` frames at `rate`, followed directly by
+// the samples. A JUNK chunk holds the room an RF64 "ds64" chunk needs, so the decision between
+// the two is made only when the length is known: a plain WAV file (which readers that do not know
+// RF64 still read) unless its RIFF size would pass `riffLimit`, the largest a 32-bit size field
+// holds.
+inline constexpr std::uint64_t kRiffLimit = 0xFFFFFFFFu;
+inline constexpr std::size_t kWavHeaderBytes = 80;
+std::vector<unsigned char> wavHeader(int rate, std::uint64_t frames,
+                                     std::uint64_t riffLimit = kRiffLimit);
+
 class PendingAudioFile {
 public:
     // Creates an empty temporary file in the target's folder. Throws ExportError (FileCreate) if
@@ -39,7 +52,7 @@ public:
 
     // Starts the encoder; the rate is only known once the synthesiser has spoken.
     void open(int sampleRate);
-    bool isOpen() const { return m_sound != nullptr; }
+    bool isOpen() const { return m_sampleRate != 0; }
     int sampleRate() const { return m_sampleRate; }
     // 16-bit mono samples, after open(). Throws ExportError (FileWrite), e.g. when the disk is
     // full; the failing write may be of samples given in an earlier call.
@@ -54,6 +67,8 @@ public:
 private:
     void closeSound();
     void flush();
+    void writeBytes(const void *data, std::size_t size);
+    void finishWav();
 
     const QString m_target;
     const FileFormat m_format;

@@ -167,6 +167,8 @@ private slots:
                                     << "empty.flac";
         QTest::newRow("empty mp3") << ""
                                    << "empty.mp3";
+        QTest::newRow("empty ogg") << ""
+                                   << "empty.ogg";
     }
     void emptyTextGivesAnEmptyFile() {
         QFETCH(QString, text);
@@ -181,6 +183,46 @@ private slots:
         QCOMPARE(sound.sampleRate, 22050);
         QCOMPARE(sound.frames, 0);
         QCOMPARE(entries(dir), QStringList{name});
+    }
+
+    // The WAV header names its sizes exactly, and turns into RF64 where 32 bits cannot hold them
+    // (the limit is lowered here: the real one is 4 GiB of audio).
+    void wavHeaderTellsReadersTheLength_data() {
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<quint64>("riffLimit");
+        QTest::addColumn<int>("major");
+        QTest::newRow("empty") << 0 << quint64(kRiffLimit) << int(SF_FORMAT_WAV);
+        QTest::newRow("short") << 12345 << quint64(kRiffLimit) << int(SF_FORMAT_WAV);
+        QTest::newRow("exactly at the limit")
+            << 1000 << quint64(kWavHeaderBytes - 8 + 2000) << int(SF_FORMAT_WAV);
+        QTest::newRow("one frame past it")
+            << 1001 << quint64(kWavHeaderBytes - 8 + 2000) << int(SF_FORMAT_RF64);
+        QTest::newRow("far past it") << 70000 << quint64(1000) << int(SF_FORMAT_RF64);
+    }
+    void wavHeaderTellsReadersTheLength() {
+        QFETCH(int, frames);
+        QFETCH(quint64, riffLimit);
+        QFETCH(int, major);
+        std::vector<unsigned char> bytes = wavHeader(16000, std::uint64_t(frames), riffLimit);
+        QCOMPARE(bytes.size(), kWavHeaderBytes);
+        std::vector<std::int16_t> samples;
+        for (int i = 0; i < frames; ++i)
+            samples.push_back(std::int16_t(i * 7919 % 60000 - 30000));
+        const auto *raw = reinterpret_cast<const unsigned char *>(samples.data());
+        bytes.insert(bytes.end(), raw, raw + samples.size() * 2);
+        const QString path = folder() + QLatin1String("/header.wav");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size()));
+        file.close();
+
+        const SoundFile sound = readSound(path);
+        QVERIFY(sound.opened);
+        QCOMPARE(sound.format & SF_FORMAT_TYPEMASK, major);
+        QCOMPARE(sound.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
+        QCOMPARE(sound.sampleRate, 16000);
+        QCOMPARE(sound.channels, 1);
+        QVERIFY(sound.samples == samples);
     }
 
     // Whatever goes wrong, the target keeps its old bytes (or stays missing) and no temporary

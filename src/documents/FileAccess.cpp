@@ -76,7 +76,11 @@ FileError::FileError(int number, const QString &reason)
     , m_number(number)
     , m_reason(reason) {}
 
-QByteArray readWholeFile(const QString &path, qint64 maxSize) {
+ssize_t posixRead(int fd, void *data, std::size_t size) {
+    return ::read(fd, data, size);
+}
+
+QByteArray readWholeFile(const QString &path, qint64 maxSize, const ReadFunction &read) {
     const QByteArray name = QFile::encodeName(path);
     // Look before opening: opening some devices already does something.
     struct stat info {};
@@ -103,7 +107,7 @@ QByteArray readWholeFile(const QString &path, qint64 maxSize) {
             requireSize(filled, maxSize);
             bytes.resize(std::min<qint64>(bytes.size() * 2, maxSize + 1));
         }
-        const ssize_t got = ::read(fd.get(), bytes.data() + filled, size_t(bytes.size() - filled));
+        const ssize_t got = read(fd.get(), bytes.data() + filled, size_t(bytes.size() - filled));
         if (got < 0) {
             if (errno == EINTR)
                 continue;

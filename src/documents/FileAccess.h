@@ -30,10 +30,18 @@ private:
 // Files larger than this are refused: the text widget needs about nine bytes per byte of text.
 inline constexpr qint64 kMaxOpenSize = qint64(256) * 1024 * 1024;
 
+// The read(2) call readWholeFile uses; a test puts one in its place that changes the file
+// between calls.
+using ReadFunction = std::function<ssize_t(int fd, void *data, std::size_t size)>;
+ssize_t posixRead(int fd, void *data, std::size_t size);
+
 // The whole content of the regular file at `path`. Throws FileError for anything else: a missing
 // or unreadable file, a directory, a FIFO or device (refused before any read, so it never
-// blocks), or a file over `maxSize` bytes.
-QByteArray readWholeFile(const QString &path, qint64 maxSize = kMaxOpenSize);
+// blocks), or a file over `maxSize` bytes. A file that grows or shrinks while it is read gives
+// what it held up to the end seen by the last read, and the size limit holds for what is read,
+// not only for the size the file had at the start.
+QByteArray readWholeFile(const QString &path, qint64 maxSize = kMaxOpenSize,
+                         const ReadFunction &read = posixRead);
 
 // The write(2) call appendToFile uses; a test puts a failing one in its place.
 using WriteFunction = std::function<ssize_t(int fd, const void *data, std::size_t size)>;

@@ -1,17 +1,21 @@
 // Below the window: decoding a file's bytes and appending its lines to the document, and
-// appending to a file when a write fails half way or is refused. Missing, unreadable and
+// appending to a file when a write fails half way or is refused, and reading a file that changes
+// while it is read. Missing, unreadable and
 // oversized files, FIFOs and a real short write are tested through the window.
 #include "DocumentIo.h"
 #include "FileAccess.h"
 #include "TextDecoding.h"
 
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <cerrno>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -193,6 +197,100 @@ private slots:
             QCOMPARE(result.exists(), path == existing || !reported);
             QVERIFY(!result.exists() || result.open(QIODevice::ReadOnly));
             QCOMPARE(result.readAll(), reported ? before : before + "new text");
+        }
+    }
+
+    // A file that another program changes while we read it: what is read is what the file held
+    // up to the end the last read saw, never stale or foreign bytes, and a file that keeps
+    // growing is cut off at the size limit instead of being read without end.
+    void readingAFileThatChanges_data() {
+        QTest::addColumn<int>("initial");
+        QTest::addColumn<int>("change"); // > 0: appended after each read; < 0: truncated to -n
+        QTest::addColumn<int>("changes");
+        QTest::addColumn<int>("expected"); // length read, or -1 for "too large"
+        QTest::newRow("grows once") << 10000 << 30000 << 1 << 40000;
+        QTest::newRow("grows several times") << 10000 << 5000 << 4 << 30000;
+        QTest::newRow("shrinks") << 10000 << -6000 << 1 << 6000;
+        QTest::newRow("shrinks to where the read is") << 10000 << -4096 << 1 << 4096;
+        QTest::newRow("emptied") << 10000 << 0 << 1 << 4096;
+        QTest::newRow("grows past the limit") << 10000 << 50000 << 2 << -1;
+        QTest::newRow("never stops growing") << 1000 << 4096 << 1000000 << -1;
+    }
+    void readingAFileThatChanges() {
+        QFETCH(int, initial);
+        QFETCH(int, change);
+        QFETCH(int, changes);
+        QFETCH(int, expected);
+        constexpr qint64 kLimit = 64 * 1024;
+        QTemporaryDir dir;
+        const QString path = dir.filePath("changing.txt");
+        QByteArray content;
+        for (int i = 0; content.size() < initial; ++i)
+            content += QByteArray::number(i) + ' ';
+        content.truncate(initial);
+        QFile writer(path);
+        QVERIFY(writer.open(QIODevice::WriteOnly));
+        QCOMPARE(writer.write(content), qint64(initial));
+        writer.flush();
+
+        int done = 0;
+        // Reads of at most 4 KiB, so that the change lands in the middle of the file.
+        auto readThenChange = [&](int fd, void *data, std::size_t size) -> ssize_t {
+            const ssize_t got = ::read(fd, data, std::min<std::size_t>(size, 4096));
+            if (done < changes) {
+                ++done;
+                if (change > 0) {
+                    const QByteArray more(change, char('a' + done % 26));
+                    writer.write(more);
+                    content += more;
+                } else {
+                    writer.resize(-change); // `content` keeps what the file held before
+                }
+                writer.flush();
+            }
+            return got;
+        };
+        try {
+            const QByteArray read = documents::readWholeFile(path, kLimit, readThenChange);
+            QCOMPARE(read.size(), qsizetype(expected));
+            // Bytes already read stay as they were read, even if the file lost them since.
+            QVERIFY(read == content.left(expected));
+        } catch (const documents::FileError &error) {
+            QCOMPARE(expected, -1);
+            QCOMPARE(error.number(), EFBIG);
+            QVERIFY(done < 100); // stopped soon after passing the limit
+        }
+    }
+
+    // The same with a real writer racing the reader: every read is a prefix of what the file
+    // finally holds, at least as long as the file was when the read began.
+    void readingWhileAnotherProgramAppends() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("log.txt");
+        QFile writer(path);
+        QVERIFY(writer.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered));
+        std::atomic<bool> stop{false};
+        std::thread appender([&] {
+            for (int line = 0; !stop; ++line) {
+                writer.write(QByteArray::number(line).rightJustified(12, '0') + "\r\n");
+                if (writer.size() > 8 * 1024 * 1024)
+                    break;
+            }
+        });
+        std::vector<std::pair<qint64, QByteArray>> reads;
+        for (int i = 0; i < 40; ++i) {
+            const qint64 before = QFileInfo(path).size();
+            reads.emplace_back(before, documents::readWholeFile(path));
+        }
+        stop = true;
+        appender.join();
+        writer.close();
+        QFile final(path);
+        QVERIFY(final.open(QIODevice::ReadOnly));
+        const QByteArray all = final.readAll();
+        for (const auto &[before, read] : reads) {
+            QVERIFY(read.size() >= before);
+            QVERIFY(all.startsWith(read));
         }
     }
 

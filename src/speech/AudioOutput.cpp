@@ -20,6 +20,10 @@ constexpr int kSinkBufferMs = 60;
 constexpr int kTailMs = 250;
 // How long a stream with nothing to play keeps running before it is corked.
 constexpr int kIdleCorkMs = 20000;
+// A running stream is pulled every 20 ms. One that has not been pulled for this long is not
+// being played any more: its sound server has gone.
+constexpr int kStallMs = 2000;
+constexpr int kStallCheckMs = 500;
 
 qint64 nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -46,10 +50,15 @@ private:
 };
 
 AudioOutput::AudioOutput(PcmQueue &queue, std::atomic<bool> &paused)
-    : m_queue(queue), m_paused(paused), m_idleTimer(this) {
+    : m_queue(queue)
+    , m_paused(paused)
+    , m_idleTimer(this)
+    , m_stallTimer(this) {
     m_idleTimer.setSingleShot(true);
     m_idleTimer.setInterval(kIdleCorkMs);
     connect(&m_idleTimer, &QTimer::timeout, this, &AudioOutput::onIdle);
+    m_stallTimer.setInterval(kStallCheckMs);
+    connect(&m_stallTimer, &QTimer::timeout, this, &AudioOutput::checkPulling);
 }
 
 AudioOutput::~AudioOutput() {
@@ -60,6 +69,7 @@ AudioOutput::~AudioOutput() {
 qint64 AudioOutput::fill(char *data, qint64 maxBytes) {
     const auto maxSamples = static_cast<std::size_t>(maxBytes / 2);
     auto *out = reinterpret_cast<std::int16_t *>(data);
+    m_lastPullNs = nowNs();
     std::size_t got = 0;
     if (!m_paused)
         got = m_queue.pop(out, maxSamples);
@@ -128,13 +138,66 @@ bool AudioOutput::open(int sampleRate, bool reportFailure) {
     if (m_sink->error() != QAudio::NoError || m_sink->state() == QAudio::StoppedState) {
         const QAudio::Error error = m_sink->error();
         close();
-        if (reportFailure)
-            emit failed(error == QAudio::OpenError ? tr("The audio output could not be opened")
-                                                   : tr("The audio output failed"));
+        if (!reportFailure)
+            return false;
+        if (error == QAudio::OpenError)
+            emit failed(tr("The audio output could not be opened"));
+        else if (error == QAudio::FatalError) // the backend has no connection to a server
+            emit failed(tr("No sound server is available"));
+        else
+            emit failed(tr("The audio output failed"));
         return false;
     }
+    // When the sound server goes away, Qt stops the sink with an error and does nothing more:
+    // with nothing pulled any more the request would never drain, and the engine would say it
+    // was speaking forever. Handled from the event loop, not inside the signal, because handling
+    // it closes the sink that emits it.
+    connect(m_sink.get(), &QAudioSink::stateChanged, this, [this](QAudio::State state) {
+        if (state == QAudio::StoppedState)
+            QMetaObject::invokeMethod(this, &AudioOutput::onSinkStopped, Qt::QueuedConnection);
+    });
+    // Qt does not always say so: once it has reconnected to a restarted server, losing that
+    // server too leaves the sink in its running state, silent and without an error. Only the
+    // missing pulls tell.
+    m_lastPullNs = nowNs();
+    m_stallTimer.start();
     m_open = true;
     return true;
+}
+
+void AudioOutput::onSinkStopped() {
+    // Only the sink open now, and only if it stopped on its own: close() stops a sink without an
+    // error, and by the time this runs it may already have been replaced.
+    if (m_sink && m_sink->state() == QAudio::StoppedState && m_sink->error() != QAudio::NoError)
+        sinkLost();
+}
+
+void AudioOutput::checkPulling() {
+    // A corked stream is rightly not pulled; its time corked does not count.
+    if (!m_sink || m_sink->state() == QAudio::SuspendedState) {
+        m_lastPullNs = nowNs();
+        return;
+    }
+    if (nowNs() - m_lastPullNs > qint64(kStallMs) * 1000000)
+        sinkLost();
+}
+
+void AudioOutput::sinkLost() {
+    // The dead sink is dropped; the next request opens a fresh one, which works again once Qt
+    // has reconnected to a server and reports the failure while it has not.
+    close();
+    m_idleTimer.stop();
+    const quint64 generation = m_queue.generation();
+    if (!m_queue.finished()) {
+        // Audio was still to come: it cannot be heard. Reported once, here; a resume must not
+        // open a new sink for the rest of a request that has been given up.
+        m_wantedRate = 0;
+        emit failed(tr("The connection to the sound server was lost"));
+    } else if (generation != m_drainedGeneration) {
+        // Lost during the silence after the last sample: everything was played.
+        m_drainedGeneration = generation;
+        emit drained(generation);
+    }
 }
 
 void AudioOutput::close() {
@@ -143,6 +206,7 @@ void AudioOutput::close() {
     std::unique_ptr<QAudioSink> sink = std::move(m_sink);
     std::unique_ptr<Source> source = std::move(m_source);
     m_open = false;
+    m_stallTimer.stop();
     if (sink)
         sink->stop();
     sink.reset(); // before its source

@@ -59,12 +59,17 @@ private:
     void close();
     void onDrainedInSink(quint64 generation);
     void onIdle();
+    void onSinkStopped();
+    void checkPulling();
+    void sinkLost();
 
     PcmQueue &m_queue;
     std::atomic<bool> &m_paused;
     std::unique_ptr<QAudioSink> m_sink;
     std::unique_ptr<Source> m_source;
     QTimer m_idleTimer;
+    QTimer m_stallTimer;
+    qint64 m_lastPullNs = 0; // when the sink last pulled; audio thread only
     int m_sampleRate = 0;
     int m_wantedRate = 0;
     std::atomic<qint64> m_trailingSilence{0}; // silence fed since the queue ran dry at its end

@@ -32,6 +32,9 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
     m_output = new AudioOutput(*m_queue, m_paused);
     m_output->moveToThread(&m_audioThread);
     connect(m_output, &AudioOutput::failed, this, [this](const QString &reason) {
+        // Nothing more of this request can be heard: give it up, so that the worker is not left
+        // blocked on a queue nobody empties, and the next speak() starts afresh.
+        dropRequest();
         setSpeaking(false);
         emit errorOccurred(EngineError(EngineError::AudioOutput, reason));
     });
@@ -141,15 +144,19 @@ void SpeechEngine::startRequest(qsizetype from) {
 }
 
 void SpeechEngine::stop() {
+    dropRequest();
+    QMetaObject::invokeMethod(m_output, [this] { m_output->stopOutput(); });
+    setSpeaking(false);
+}
+
+void SpeechEngine::dropRequest() {
     const quint64 previous = m_generation;
     ++m_generation;
     m_timeline->reset(m_generation);
     m_queue->reset(m_generation);
     m_queue->finish(m_generation);
-    QMetaObject::invokeMethod(m_output, [this] { m_output->stopOutput(); });
     if (m_client->isRunning())
         m_client->cancel(previous);
-    setSpeaking(false);
 }
 
 void SpeechEngine::pause() {

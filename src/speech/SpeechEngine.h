@@ -89,6 +89,8 @@ signals:
 
 private:
     void startRequest(qsizetype from);
+    // Ends the current request: its queued audio is dropped and the worker told to stop on it.
+    void dropRequest();
     void restartFromHeardWord();
     void ensureAudioDevice() const;
     void onWorkerDied(int status);

@@ -11,10 +11,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QRandomGenerator>
+
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace audioexport;
 using namespace exporttest;
@@ -91,6 +95,23 @@ private:
     rlimit m_old{};
     bool m_set = false;
 };
+
+// The processes this one started that still exist (zombies too).
+std::vector<pid_t> childProcesses() {
+    std::vector<pid_t> children;
+    const QByteArray self = QByteArray::number(::getpid());
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!pid.front().isDigit() || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold spaces, so read after the last ')'.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1] == self)
+            children.push_back(pid_t(pid.toInt()));
+    }
+    return children;
+}
 
 void resetPeakResident() {
     std::ofstream("/proc/self/clear_refs") << "5";
@@ -291,6 +312,39 @@ private slots:
 
     // Each segment's substring chunks exactly as the whole text does there, so a worker given
     // only the segment synthesises the same chunks.
+    // A worker killed at any moment of a long export: the export fails with the reason, leaves
+    // the old file and no temporary one, and no worker process lingers.
+    void workerKilledAtRandomMoments() {
+        const QString dir = folder();
+        const QString target = dir + QLatin1String("/old.wav");
+        const QByteArray old("an older file that must survive");
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+        file.close();
+        const QString text = mixedText(3000); // far longer than the moments below
+        QRandomGenerator random(20261208);
+        for (int round = 0; round < 5; ++round) {
+            const int afterMs = random.bounded(100, 1500);
+            std::atomic<bool> killed{false};
+            std::thread killer([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
+                const std::vector<pid_t> workers = childProcesses();
+                if (!workers.empty()) {
+                    const pid_t victim = workers[random.bounded(int(workers.size()))];
+                    killed = ::kill(victim, SIGKILL) == 0;
+                }
+            });
+            const Outcome outcome = runExport(request(text, target, 2));
+            killer.join();
+            QVERIFY2(killed, "no worker was running to be killed");
+            QCOMPARE(outcome.errorNumber, int(ExportError::WorkerDied));
+            QVERIFY(!outcome.error.isEmpty());
+            QCOMPARE(entries(dir), QStringList{QStringLiteral("old.wav")});
+            QCOMPARE(contents(target), old);
+            QTRY_VERIFY(childProcesses().empty());
+        }
+    }
+
     void segmentsCutWhereTheSynthesiserCuts_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("target");

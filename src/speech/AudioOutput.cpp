@@ -37,7 +37,8 @@ qint64 nowNs() {
 // stream never drops into its idle state, whose recovery would cut or delay audio.
 class AudioOutput::Source : public QIODevice {
 public:
-    explicit Source(AudioOutput &owner) : m_owner(owner) {
+    explicit Source(AudioOutput &owner)
+        : m_owner(owner) {
         open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
     qint64 readData(char *data, qint64 maxBytes) override { return m_owner.fill(data, maxBytes); }
@@ -81,8 +82,7 @@ qint64 AudioOutput::fill(char *data, qint64 maxBytes) {
     }
     std::memset(out + got, 0, (maxSamples - got) * sizeof(std::int16_t));
 
-    const qint64 buffered =
-        m_sink ? (m_sink->bufferSize() - m_sink->bytesFree()) / 2 : 0;
+    const qint64 buffered = m_sink ? (m_sink->bufferSize() - m_sink->bytesFree()) / 2 : 0;
     if (got > 0)
         m_sinkBuffered = buffered;
     const auto consumed = static_cast<qint64>(m_queue.consumed());
@@ -255,7 +255,10 @@ void AudioOutput::pauseOutput() {
 }
 
 void AudioOutput::resumeOutput() {
-    if (m_paused || m_wantedRate == 0 || m_queue.finished())
+    // Once the queue is empty and complete, the sink may still hold the last moment of speech:
+    // that must play out (and end the speech) unless it already has.
+    if (m_paused || m_wantedRate == 0 ||
+        (m_queue.finished() && m_drainedGeneration == m_queue.generation()))
         return;
     play(m_wantedRate);
 }

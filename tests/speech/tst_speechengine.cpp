@@ -3,9 +3,9 @@
 #include "SinkRecorder.h"
 #include "SpeechEngine.h"
 
+#include <QAudioDevice>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QAudioDevice>
 #include <QMediaDevices>
 #include <QSignalSpy>
 #include <QTest>
@@ -111,6 +111,31 @@ private slots:
         QVERIFY(engine.isPaused());
     }
 
+    // A pause in the last moment, when the sound server holds the final audio and no more is to
+    // come: resume must play that out and end the speech, not leave it "speaking" for ever.
+    void pauseAtTheVeryEndStillEnds() {
+        SinkRecorder rec;
+        QVERIFY(rec.start());
+        SpeechEngine engine;
+        engine.speak(QStringLiteral("Nearly done."));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.lastFrameNs() != 0, 10000);
+        // The last samples have gone to the sink once none came for longer than its 20 ms tick.
+        qint64 last = 0;
+        while (engine.lastFrameNs() != last) {
+            last = engine.lastFrameNs();
+            QTest::qWait(60);
+        }
+        QVERIFY2(engine.isSpeaking(), "ended before the pause could fall in its last moment");
+        engine.pause();
+        QTest::qWait(200);
+        const qint64 resumedAt = rec.elapsedMs();
+        engine.resume();
+        QVERIFY(waitUntilQuiet(engine, 5000));
+        QVERIFY(!engine.isPaused());
+        rec.stop();
+        QVERIFY(rec.loudMs(0, resumedAt) > 300);
+    }
+
     void speakWhilePausedWaitsForResume() {
         SinkRecorder rec;
         QVERIFY(rec.start());
@@ -145,8 +170,10 @@ private slots:
         const qint64 normal = timeToSay(0);
         const qint64 faster = timeToSay(400);
         const qint64 slower = timeToSay(90);
-        QVERIFY2(faster < normal * 0.75, qPrintable(QStringLiteral("%1 vs %2").arg(faster).arg(normal)));
-        QVERIFY2(slower > normal * 1.4, qPrintable(QStringLiteral("%1 vs %2").arg(slower).arg(normal)));
+        QVERIFY2(faster < normal * 0.75,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(faster).arg(normal)));
+        QVERIFY2(slower > normal * 1.4,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(slower).arg(normal)));
     }
 
     void speedChangeContinuesFromTheWordHeard() {

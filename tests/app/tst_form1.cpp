@@ -3,6 +3,7 @@
 #include "DocumentText.h"
 #include "ErrorBox.h"
 #include "Form1.h"
+#include "MessageBoxes.h"
 #include "SpeechEngine.h"
 
 #include <QApplication>
@@ -23,24 +24,6 @@ namespace {
 QRect px(int left, int top, int width, int height) {
     return {left / 15, top / 15, width / 15, height / 15};
 }
-
-// Clicks OK on the next message box that opens, keeping its title and text.
-struct BoxCatcher {
-    QString title;
-    QString text;
-    void arm() {
-        QTimer::singleShot(0, [this] { poll(); });
-    }
-    void poll() {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            title = box->windowTitle();
-            text = box->text();
-            box->accept();
-            return;
-        }
-        QTimer::singleShot(20, [this] { poll(); });
-    }
-};
 
 } // namespace
 
@@ -95,8 +78,7 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         w.Text1->setFocus();
-        const QList<QWidget *> expected{w.Command1, w.Command2, w.Command3, w.Command4,
-                                        w.Command5};
+        const QList<QWidget *> expected{w.Command1, w.Command2, w.Command3, w.Command4, w.Command5};
         for (QWidget *next : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
@@ -181,7 +163,7 @@ private slots:
         const pid_t pid = pid_t(w->talker().workerPid());
         w->Command1->click();
         w->mnuItemExit->trigger();
-        QTRY_VERIFY(w.isNull()); // closed and deleted, no box asked anything
+        QTRY_VERIFY(w.isNull());      // closed and deleted, no box asked anything
         QCOMPARE(::kill(pid, 0), -1); // no orphan worker
     }
 
@@ -199,12 +181,12 @@ private slots:
         Form1 w;
         w.show();
         w.document().setText(QStringLiteral("Precious text"));
-        BoxCatcher catcher;
+        NextBoxCatcher catcher;
         catcher.arm();
         app::runGuarded(&w, [] { throw speech::EngineError(42, QStringLiteral("Engine broke")); });
-        QCOMPARE(catcher.title, QStringLiteral("Parlivo"));
-        QVERIFY(catcher.text.contains(QStringLiteral("42")));
-        QVERIFY(catcher.text.contains(QStringLiteral("Engine broke")));
+        QCOMPARE(catcher.shown.title, QStringLiteral("Parlivo"));
+        QVERIFY(catcher.shown.text.contains(QStringLiteral("42")));
+        QVERIFY(catcher.shown.text.contains(QStringLiteral("Engine broke")));
         QVERIFY(w.isVisible());
         QCOMPARE(w.document().text(), QStringLiteral("Precious text"));
     }

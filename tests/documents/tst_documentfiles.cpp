@@ -2,6 +2,7 @@
 // file dialog driven as a user would, and real files.
 #include "DocumentText.h"
 #include "Form1.h"
+#include "MessageBoxes.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,13 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct ShownBox {
-    QString title;
-    QString text;
-    QMessageBox::Icon icon;
-    QMessageBox::StandardButtons buttons;
-};
 
 // The main window with a menu command that answers its modal windows: the file dialog with a
 // file name (Cancel if empty), each message box with OK, keeping what was shown.
@@ -57,8 +51,7 @@ private:
     void answer() {
         QWidget *modal = QApplication::activeModalWidget();
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            m_boxes.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
-            box->done(QMessageBox::Ok);
+            m_boxes.append(answerBox(box));
         } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
             ++dialogs;
             acceptMode = dialog->acceptMode();

@@ -3,6 +3,7 @@
 #include "DocumentText.h"
 #include "ExportTestSupport.h"
 #include "Form1.h"
+#include "MessageBoxes.h"
 #include "SpeechEngine.h"
 
 #include <QAbstractButton>
@@ -22,13 +23,6 @@
 using namespace exporttest;
 
 namespace {
-
-struct ShownBox {
-    QString title;
-    QString text;
-    QMessageBox::Icon icon;
-    QMessageBox::StandardButtons buttons;
-};
 
 // Answers every modal window while it lives: the file dialog with a type from its list and a
 // name, a replace question with Yes, other boxes with OK. While the progress dialog is up it
@@ -62,12 +56,7 @@ private:
         QWidget *modal = QApplication::activeModalWidget();
         m_inProgress = false;
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            boxes.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
-            // The file dialog reads which button was clicked, not the box's result.
-            if (QAbstractButton *yes = box->button(QMessageBox::Yes))
-                yes->click();
-            else
-                box->done(QMessageBox::Ok);
+            boxes.append(answerBox(box));
         } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
             // Seen again for long: it refused the name. (Right after a replace question it can
             // still be up for a moment before it closes.)

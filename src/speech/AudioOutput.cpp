@@ -5,6 +5,7 @@
 #include <QAudioFormat>
 #include <QMediaDevices>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -260,7 +261,13 @@ void AudioOutput::resumeOutput() {
     if (m_paused || m_wantedRate == 0 ||
         (m_queue.finished() && m_drainedGeneration == m_queue.generation()))
         return;
+    // The silence pulled before the pause still counts towards the end of the speech, less the
+    // sink's buffer, which may hold audio that has yet to play. Starting the count again would
+    // let pause and resume in quick succession keep the speech from ever ending.
+    const qint64 silence =
+        std::min(m_trailingSilence.load(), qint64(m_wantedRate) * (kTailMs - kSinkBufferMs) / 1000);
     play(m_wantedRate);
+    m_trailingSilence = silence;
 }
 
 void AudioOutput::stopOutput() {

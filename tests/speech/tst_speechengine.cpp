@@ -9,6 +9,7 @@
 #include <QMediaDevices>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 
@@ -134,6 +135,19 @@ private slots:
         QVERIFY(!engine.isPaused());
         rec.stop();
         QVERIFY(rec.loudMs(0, resumedAt) > 300);
+    }
+
+    // Pause and resume every 100 ms, on through the end of the speech: it still ends.
+    void rapidPausingThroughTheEndStillEnds() {
+        SpeechEngine engine;
+        engine.speak(QStringLiteral("Short and sweet."));
+        QTimer toggle;
+        QObject::connect(&toggle, &QTimer::timeout,
+                         [&] { engine.isPaused() ? engine.resume() : engine.pause(); });
+        toggle.start(100);
+        QVERIFY(waitUntilQuiet(engine, 20000));
+        toggle.stop();
+        QVERIFY(engine.lastFrameNs() != 0);
     }
 
     void speakWhilePausedWaitsForResume() {

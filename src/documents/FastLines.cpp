@@ -118,7 +118,13 @@ qsizetype countLineEndBytes(QByteArrayView bytes) {
     return count;
 }
 
-QChar *appendUtf8Lines(QChar *result, QByteArrayView bytes) {
+namespace {
+
+// The loop both decoders share: runs of plain ASCII in bulk, controls and line ends one by one,
+// and each byte from 0x80 up through `putHigh`, which writes its character(s) and returns the
+// index after them, or -1 if the bytes are not valid text.
+template <typename PutHigh>
+inline QChar *appendLines(QChar *result, QByteArrayView bytes, PutHigh putHigh) {
     auto *out = reinterpret_cast<char16_t *>(result);
     const auto *in = reinterpret_cast<const Byte *>(bytes.data());
     const qsizetype size = bytes.size();
@@ -127,30 +133,29 @@ QChar *appendUtf8Lines(QChar *result, QByteArrayView bytes) {
         i += copyPlainAscii(out, in + i, size - i);
         if (i == size)
             break;
-        i = in[i] < 0x80 ? putControl(out, in, i, size) : putMultiByte(out, in, i, size);
+        i = in[i] < 0x80 ? putControl(out, in, i, size) : putHigh(out, in, i, size);
         if (i < 0)
             return nullptr;
     }
     return reinterpret_cast<QChar *>(out);
 }
 
+} // namespace
+
+QChar *appendUtf8Lines(QChar *result, QByteArrayView bytes) {
+    // A lambda, not the function's address: its own type lets the compiler inline the call.
+    return appendLines(result, bytes,
+                       [](char16_t *&out, const Byte *in, qsizetype i, qsizetype size) {
+                           return putMultiByte(out, in, i, size);
+                       });
+}
+
 QChar *appendCp1252Lines(QChar *result, QByteArrayView bytes) {
-    auto *out = reinterpret_cast<char16_t *>(result);
-    const auto *in = reinterpret_cast<const Byte *>(bytes.data());
-    const qsizetype size = bytes.size();
-    qsizetype i = 0;
-    while (i < size) {
-        i += copyPlainAscii(out, in + i, size - i);
-        if (i == size)
-            break;
-        if (in[i] < 0x80) {
-            i = putControl(out, in, i, size);
-        } else {
-            *out++ = cp1252ToUnicode(in[i]);
-            ++i;
-        }
-    }
-    return reinterpret_cast<QChar *>(out);
+    // Every byte is a character in Windows-1252, so this never fails.
+    return appendLines(result, bytes, [](char16_t *&out, const Byte *in, qsizetype i, qsizetype) {
+        *out++ = cp1252ToUnicode(in[i]);
+        return i + 1;
+    });
 }
 
 } // namespace documents

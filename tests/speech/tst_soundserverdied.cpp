@@ -4,6 +4,7 @@
 // once a server is back at the same address.
 #include "SinkRecorder.h"
 #include "SpeechEngine.h"
+#include "SpeechTexts.h"
 
 #include <QAudioDevice>
 #include <QElapsedTimer>
@@ -22,11 +23,6 @@ using speech::EngineError;
 using speech::SpeechEngine;
 
 namespace {
-
-const QString kLong = QStringLiteral(
-    "The lighthouse keeper climbed the stairs every evening. He lit the lamp and watched the "
-    "ships pass by the rocks. In winter the storms were loud, and the sea came over the wall. "
-    "In summer the children from the village brought him bread and news. ");
 
 // A call into the engine, or a stretch of the event loop, longer than this counts as blocking.
 // Far above what any of them takes, far below a hang.

@@ -2,6 +2,7 @@
 // null sink is recorded back and checked.
 #include "SinkRecorder.h"
 #include "SpeechEngine.h"
+#include "SpeechTexts.h"
 
 #include <QAudioDevice>
 #include <QCoreApplication>
@@ -17,11 +18,6 @@ using speech::EngineError;
 using speech::SpeechEngine;
 
 namespace {
-
-const QString kLong = QStringLiteral(
-    "The lighthouse keeper climbed the stairs every evening. He lit the lamp and watched the "
-    "ships pass by the rocks. In winter the storms were loud, and the sea came over the wall. "
-    "In summer the children from the village brought him bread and news. ");
 
 // Waits until speech has ended and been played out.
 bool waitUntilQuiet(SpeechEngine &engine, int timeoutMs) {

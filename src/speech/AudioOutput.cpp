@@ -123,7 +123,7 @@ bool AudioOutput::open(int sampleRate, bool reportFailure) {
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull()) {
         if (reportFailure)
-            emit failed(tr("No audio output device is available"));
+            emit failed(m_queue.generation(), tr("No audio output device is available"));
         return false;
     }
     QAudioFormat format;
@@ -142,11 +142,11 @@ bool AudioOutput::open(int sampleRate, bool reportFailure) {
         if (!reportFailure)
             return false;
         if (error == QAudio::OpenError)
-            emit failed(tr("The audio output could not be opened"));
+            emit failed(m_queue.generation(), tr("The audio output could not be opened"));
         else if (error == QAudio::FatalError) // the backend has no connection to a server
-            emit failed(tr("No sound server is available"));
+            emit failed(m_queue.generation(), tr("No sound server is available"));
         else
-            emit failed(tr("The audio output failed"));
+            emit failed(m_queue.generation(), tr("The audio output failed"));
         return false;
     }
     // When the sound server goes away, Qt stops the sink with an error and does nothing more:
@@ -193,7 +193,7 @@ void AudioOutput::sinkLost() {
         // Audio was still to come: it cannot be heard. Reported once, here; a resume must not
         // open a new sink for the rest of a request that has been given up.
         m_wantedRate = 0;
-        emit failed(tr("The connection to the sound server was lost"));
+        emit failed(m_queue.generation(), tr("The connection to the sound server was lost"));
     } else if (generation != m_drainedGeneration) {
         // Lost during the silence after the last sample: everything was played.
         m_drainedGeneration = generation;

@@ -47,7 +47,8 @@ public slots:
     void stopOutput();
 
 signals:
-    void failed(const QString &reason);
+    // Audio of `generation` cannot be heard.
+    void failed(quint64 generation, const QString &reason);
     // Everything of `generation` has been played.
     void drained(quint64 generation);
 
@@ -73,7 +74,7 @@ private:
     int m_sampleRate = 0;
     int m_wantedRate = 0;
     std::atomic<qint64> m_trailingSilence{0}; // silence fed since the queue ran dry at its end
-    quint64 m_drainedGeneration = 0; // last generation reported as drained
+    quint64 m_drainedGeneration = 0;          // last generation reported as drained
     std::atomic<std::uint64_t> m_heard{0};
     std::atomic<qint64> m_firstFrameNs{0};
     std::atomic<qint64> m_lastFrameNs{0};

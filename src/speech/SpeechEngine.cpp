@@ -24,20 +24,27 @@ constexpr int kFliteRate = 16000;
 } // namespace
 
 SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
-    : QObject(parent), m_queue(std::make_unique<PcmQueue>(kQueueSamples)),
-      m_timeline(std::make_unique<Timeline>()), m_voice(defaultVoiceFor(QLocale::system())) {
+    : QObject(parent)
+    , m_queue(std::make_unique<PcmQueue>(kQueueSamples))
+    , m_timeline(std::make_unique<Timeline>())
+    , m_voice(defaultVoiceFor(QLocale::system())) {
     qRegisterMetaType<speech::EngineError>();
 
     m_audioThread.setObjectName(QStringLiteral("parlivo-audio"));
     m_output = new AudioOutput(*m_queue, m_paused);
     m_output->moveToThread(&m_audioThread);
-    connect(m_output, &AudioOutput::failed, this, [this](const QString &reason) {
-        // Nothing more of this request can be heard: give it up, so that the worker is not left
-        // blocked on a queue nobody empties, and the next speak() starts afresh.
-        dropRequest();
-        setSpeaking(false);
-        emit errorOccurred(EngineError(EngineError::AudioOutput, reason));
-    });
+    connect(m_output, &AudioOutput::failed, this,
+            [this](quint64 generation, const QString &reason) {
+                // A request given up since (by stop() or a newer speak()) is past; the newer one
+                // opens its own output and reports for itself.
+                if (generation != m_generation)
+                    return;
+                // Nothing more of this request can be heard: give it up, so that the worker is not
+                // left blocked on a queue nobody empties, and the next speak() starts afresh.
+                dropRequest();
+                setSpeaking(false);
+                emit errorOccurred(EngineError(EngineError::AudioOutput, reason));
+            });
     connect(m_output, &AudioOutput::drained, this, &SpeechEngine::onDrained);
     m_audioThread.start();
 
@@ -53,18 +60,23 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
         m_timeline->forgetBefore(m_output->heardSamples());
         m_queue->push(audio.id, audio.samples.data(), audio.samples.size());
     };
-    handlers.sentence = [this](const proto::Sentence &s) { m_timeline->addSentence(s); };
-    handlers.done = [this](const proto::Done &done) { m_queue->finish(done.id); };
+    handlers.sentence = [this](const proto::Sentence &s) {
+        m_timeline->addSentence(s);
+    };
+    handlers.done = [this](const proto::Done &done) {
+        m_queue->finish(done.id);
+    };
     handlers.error = [this](const proto::Error &error) {
         if (error.id != 0 && error.id != m_queue->generation())
             return;
         m_queue->finish(error.id);
         const QString text = QString::fromStdString(error.message);
-        QMetaObject::invokeMethod(this, [this, text] {
-            emit errorOccurred(EngineError(EngineError::Synthesis, text));
-        });
+        QMetaObject::invokeMethod(
+            this, [this, text] { emit errorOccurred(EngineError(EngineError::Synthesis, text)); });
     };
-    handlers.ready = [this] { QMetaObject::invokeMethod(this, [this] { emit workerReady(); }); };
+    handlers.ready = [this] {
+        QMetaObject::invokeMethod(this, [this] { emit workerReady(); });
+    };
     handlers.voices = [this](const proto::Voices &list) {
         QList<Voice> voices;
         for (const auto &v : list.voices)
@@ -79,9 +91,9 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
         m_queue->finish(m_queue->generation());
         QMetaObject::invokeMethod(this, [this, status] { onWorkerDied(status); });
     };
-    m_client = std::make_unique<SynthClient>(
-        workerProgram.isEmpty() ? SynthClient::defaultProgram() : workerProgram,
-        std::move(handlers));
+    m_client = std::make_unique<SynthClient>(workerProgram.isEmpty() ? SynthClient::defaultProgram()
+                                                                     : workerProgram,
+                                             std::move(handlers));
     try {
         m_client->ensureRunning();
         m_client->listVoices();
@@ -112,11 +124,12 @@ QString SpeechEngine::defaultVoiceFor(const QLocale &locale) {
 
 void SpeechEngine::ensureAudioDevice() const {
     if (QMediaDevices::defaultAudioOutput().isNull())
-        throw EngineError(EngineError::NoAudioDevice,
-                          tr("No audio output device is available"));
+        throw EngineError(EngineError::NoAudioDevice, tr("No audio output device is available"));
 }
 
-void SpeechEngine::speak(const QString &text) { speak(text, 0); }
+void SpeechEngine::speak(const QString &text) {
+    speak(text, 0);
+}
 
 void SpeechEngine::speak(const QString &text, qsizetype from) {
     ensureAudioDevice();
@@ -201,11 +214,21 @@ std::optional<TextRange> SpeechEngine::currentSentence() const {
     return m_timeline->sentenceAt(m_output->heardSamples());
 }
 
-qint64 SpeechEngine::workerPid() const { return m_client->pid(); }
-qint64 SpeechEngine::firstFrameNs() const { return m_output->firstFrameNs(); }
-qint64 SpeechEngine::lastFrameNs() const { return m_output->lastFrameNs(); }
-qint64 SpeechEngine::sinkBufferedSamples() const { return m_output->sinkBufferedSamples(); }
-std::uint64_t SpeechEngine::heardSamples() const { return m_output->heardSamples(); }
+qint64 SpeechEngine::workerPid() const {
+    return m_client->pid();
+}
+qint64 SpeechEngine::firstFrameNs() const {
+    return m_output->firstFrameNs();
+}
+qint64 SpeechEngine::lastFrameNs() const {
+    return m_output->lastFrameNs();
+}
+qint64 SpeechEngine::sinkBufferedSamples() const {
+    return m_output->sinkBufferedSamples();
+}
+std::uint64_t SpeechEngine::heardSamples() const {
+    return m_output->heardSamples();
+}
 
 void SpeechEngine::onWorkerDied(int status) {
     // A worker that ended while it had nothing to say (we shut it, or it was idle) is restarted

@@ -61,6 +61,14 @@ QString displayPath(const QString &path) {
     return QDir::toNativeSeparators(path);
 }
 
+// A hidden name in the target's folder: the final rename stays on one file system, so it is
+// atomic, and a leftover after a power cut is easy to tell from a finished export.
+QString hiddenName(const QFileInfo &target) {
+    return target.absolutePath() + QLatin1String("/.") + target.fileName() +
+           QStringLiteral(".%1.part")
+               .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+}
+
 // Makes the rename itself survive a crash: the folder's entry must reach the disk too.
 void syncFolder(const QString &folder) {
     const int fd =
@@ -129,13 +137,20 @@ PendingAudioFile::PendingAudioFile(QString target, FileFormat format)
     , m_format(format) {
     const QFileInfo info(m_target);
     const QString folder = info.absolutePath();
-    // A hidden name in the same folder: the final rename stays on one file system, so it is
-    // atomic, and a leftover after a power cut is easy to tell from a finished export.
+    // Preferably a file with no name until it is complete: then nothing is left behind whatever
+    // happens meanwhile, to this process (a crash, a kill, a power cut) or to the folder (made
+    // read-only, so that a named leftover could not even be removed).
+    m_fd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (m_fd >= 0)
+        return;
+    // File systems without such files say so in one of these ways; any other error is the
+    // folder's own, and a named file would meet it too.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        throw ExportError(ExportError::FileCreate,
+                          QStringLiteral("The folder \"%1\" does not take a new file: %2")
+                              .arg(displayPath(folder), systemError(errno)));
     for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
-        const QString candidate =
-            folder + QLatin1String("/.") + info.fileName() +
-            QStringLiteral(".%1.part")
-                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        const QString candidate = hiddenName(info);
         const int fd = ::open(QFile::encodeName(candidate).constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -151,6 +166,30 @@ PendingAudioFile::PendingAudioFile(QString target, FileFormat format)
         throw ExportError(
             ExportError::FileCreate,
             QStringLiteral("No free name for a temporary file in \"%1\"").arg(displayPath(folder)));
+}
+
+QString PendingAudioFile::shownPath() const {
+    return displayPath(m_tempPath.isEmpty() ? m_target : m_tempPath);
+}
+
+void PendingAudioFile::nameTheFile() {
+    // The finished file gets a hidden name first, and is then renamed over the target: linking
+    // cannot replace an existing file, and a rename is atomic.
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
+    const QFileInfo info(m_target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString candidate = hiddenName(info);
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, QFile::encodeName(candidate).constData(),
+                     AT_SYMLINK_FOLLOW) == 0) {
+            m_tempPath = candidate;
+            return;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    throw ExportError(ExportError::FileWrite,
+                      QStringLiteral("The finished file could not be put in \"%1\": %2")
+                          .arg(displayPath(info.absolutePath()), systemError(errno)));
 }
 
 PendingAudioFile::~PendingAudioFile() {
@@ -200,10 +239,9 @@ void PendingAudioFile::writeBytes(const void *data, std::size_t size) {
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
-            throw ExportError(
-                ExportError::FileWrite,
-                QStringLiteral("Writing \"%1\" failed: %2")
-                    .arg(displayPath(m_tempPath), systemError(written < 0 ? errno : ENOSPC)));
+            throw ExportError(ExportError::FileWrite,
+                              QStringLiteral("Writing \"%1\" failed: %2")
+                                  .arg(shownPath(), systemError(written < 0 ? errno : ENOSPC)));
         bytes += written;
         size -= std::size_t(written);
     }
@@ -229,7 +267,7 @@ void PendingAudioFile::flush() {
         throw ExportError(
             ExportError::FileWrite,
             QStringLiteral("Writing \"%1\" failed: %2")
-                .arg(displayPath(m_tempPath),
+                .arg(shownPath(),
                      error ? systemError(error) : QString::fromLocal8Bit(sf_strerror(m_sound))));
     }
     m_pending.clear();
@@ -245,9 +283,9 @@ void PendingAudioFile::closeSound() {
 void PendingAudioFile::finishWav() {
     const std::vector<unsigned char> header = wavHeader(m_sampleRate, m_frames);
     if (::pwrite(m_fd, header.data(), header.size(), 0) != ssize_t(header.size()))
-        throw ExportError(ExportError::FileWrite,
-                          QStringLiteral("Finishing \"%1\" failed: %2")
-                              .arg(displayPath(m_tempPath), systemError(errno)));
+        throw ExportError(
+            ExportError::FileWrite,
+            QStringLiteral("Finishing \"%1\" failed: %2").arg(shownPath(), systemError(errno)));
 }
 
 void PendingAudioFile::commit(int sampleRate) {
@@ -270,15 +308,20 @@ void PendingAudioFile::commit(int sampleRate) {
         if (closed != 0)
             throw ExportError(ExportError::FileWrite,
                               QStringLiteral("Finishing \"%1\" failed: %2")
-                                  .arg(displayPath(m_tempPath),
-                                       closeErrno
-                                           ? systemError(closeErrno)
-                                           : QString::fromLocal8Bit(sf_error_number(closed))));
+                                  .arg(shownPath(), closeErrno ? systemError(closeErrno)
+                                                               : QString::fromLocal8Bit(
+                                                                     sf_error_number(closed))));
     }
-    if (::fsync(m_fd) != 0 || ::close(std::exchange(m_fd, -1)) != 0)
-        throw ExportError(ExportError::FileWrite,
-                          QStringLiteral("Writing \"%1\" failed: %2")
-                              .arg(displayPath(m_tempPath), systemError(errno)));
+    if (::fsync(m_fd) != 0)
+        throw ExportError(
+            ExportError::FileWrite,
+            QStringLiteral("Writing \"%1\" failed: %2").arg(shownPath(), systemError(errno)));
+    if (m_tempPath.isEmpty())
+        nameTheFile();
+    if (::close(std::exchange(m_fd, -1)) != 0)
+        throw ExportError(
+            ExportError::FileWrite,
+            QStringLiteral("Writing \"%1\" failed: %2").arg(shownPath(), systemError(errno)));
     if (::rename(QFile::encodeName(m_tempPath).constData(),
                  QFile::encodeName(m_target).constData()) != 0)
         throw ExportError(ExportError::FileWrite,

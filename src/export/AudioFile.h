@@ -1,8 +1,8 @@
 #pragma once
-// The file an export writes: into a temporary file next to the target, renamed over the target
-// only once it is complete. Until then the target is never touched. WAV is written here (so that
-// a file past 4 GiB becomes RF64 instead of wrapping its sizes); the other formats are encoded by
-// libsndfile.
+// The file an export writes: into a temporary file in the target's folder (nameless where the
+// file system allows), renamed over the target only once it is complete. Until then the target
+// is never touched. WAV is written here (so that a file past 4 GiB becomes RF64 instead of
+// wrapping its sizes); the other formats are encoded by libsndfile.
 
 #include <QString>
 
@@ -62,12 +62,15 @@ public:
     void commit(int sampleRate);
 
     std::uint64_t frames() const { return m_frames; }
+    // Empty while the file has no name (until commit(), where the file system allows that).
     QString temporaryPath() const { return m_tempPath; }
 
 private:
     void closeSound();
     void flush();
     void writeBytes(const void *data, std::size_t size);
+    void nameTheFile();
+    QString shownPath() const;
     void finishWav();
 
     const QString m_target;

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -55,6 +56,8 @@ ExportRequest request(const QString &text, const QString &path, int workers = 2)
     r.workers = workers;
     return r;
 }
+
+constexpr uid_t kNobody = 65534;
 
 #ifdef __SANITIZE_ADDRESS__
 // AddressSanitizer's quarantine and shadow memory: tens of MB, still far below the GB of audio.
@@ -312,6 +315,42 @@ private slots:
 
     // Each segment's substring chunks exactly as the whole text does there, so a worker given
     // only the segment synthesises the same chunks.
+    // The folder is made read-only while the export runs: the finished file cannot go in, the
+    // old one stays, and nothing is left behind (not even a temporary file, which could no
+    // longer be removed from such a folder).
+    void folderMadeReadOnlyDuringTheExport() {
+        if (::getuid() != 0)
+            QSKIP("needs root to act as another user for file access");
+        QTemporaryDir base;
+        QVERIFY(::chmod(QFile::encodeName(base.path()).constData(), 0755) == 0);
+        const QString dir = base.filePath(QStringLiteral("shared"));
+        QVERIFY(QDir().mkdir(dir));
+        QVERIFY(::chown(QFile::encodeName(dir).constData(), kNobody, kNobody) == 0);
+        const QString target = dir + QLatin1String("/old.wav");
+        const QByteArray old("an older file that must survive");
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+        file.close();
+
+        // Root writes anywhere; as the folder's owner (for file access, on this thread, which
+        // writes the file) the permissions count.
+        ::setfsuid(kNobody);
+        bool changed = false;
+        const Outcome outcome =
+            runExport(request(mixedText(40), target, 2), {}, [&](const ExportProgress &p) {
+                if (!changed && p.frames > 0)
+                    changed = ::chmod(QFile::encodeName(dir).constData(), 0555) == 0;
+            });
+        ::setfsuid(::getuid());
+        ::chmod(QFile::encodeName(dir).constData(), 0755);
+        QVERIFY(changed);
+        QCOMPARE(outcome.errorNumber, int(ExportError::FileWrite));
+        QVERIFY2(outcome.error.contains(QLatin1String("Permission denied")),
+                 qPrintable(outcome.error));
+        QCOMPARE(entries(dir), QStringList{QStringLiteral("old.wav")});
+        QCOMPARE(contents(target), old);
+    }
+
     // A worker killed at any moment of a long export: the export fails with the reason, leaves
     // the old file and no temporary one, and no worker process lingers.
     void workerKilledAtRandomMoments() {

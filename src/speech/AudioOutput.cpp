@@ -1,6 +1,7 @@
 #include "AudioOutput.h"
 
 #include "PcmQueue.h"
+#include "SoundServerProbe.h"
 
 #include <QAudioFormat>
 #include <QMediaDevices>
@@ -22,8 +23,11 @@ constexpr int kTailMs = 250;
 // How long a stream with nothing to play keeps running before it is corked.
 constexpr int kIdleCorkMs = 20000;
 // A running stream is pulled every 20 ms. One that has not been pulled for this long is not
-// being played any more: its sound server has gone.
+// being played any more: if its sound server no longer listens, it has gone. A server that still
+// listens may only be busy or stopped for a moment, and gets longer; but a socket can also be
+// kept by the session for a server it starts again, behind a connection of ours that is dead.
 constexpr int kStallMs = 2000;
+constexpr int kListeningStallMs = 10000;
 constexpr int kStallCheckMs = 500;
 
 qint64 nowNs() {
@@ -179,7 +183,10 @@ void AudioOutput::checkPulling() {
         m_lastPullNs = nowNs();
         return;
     }
-    if (nowNs() - m_lastPullNs > qint64(kStallMs) * 1000000)
+    const qint64 stalledMs = (nowNs() - m_lastPullNs) / 1000000;
+    if (stalledMs <= kStallMs)
+        return;
+    if (stalledMs > kListeningStallMs || probeSoundServer() == SoundServer::Gone)
         sinkLost();
 }
 

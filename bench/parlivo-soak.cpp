@@ -1,14 +1,13 @@
-// Soak, in two parts.
-// 1. Exact order: a fresh engine speaks a page (about a minute of speech) while pause and
-//    resume alternate every 100 ms. What reaches the sound server's sink is recorded and
-//    compared, sample for sample, with an export of the same text rendered by one worker: with
-//    the silence taken out of both, they must be the same audio, so nothing was skipped or
-//    played twice however the pauses fell. (A sink at the synthesiser's own rate passes our
-//    samples through untouched.)
-// 2. Endurance: speaks a long document for minutes while pausing and resuming every 100 ms and
-//    changing the speed every second, then checks that nothing piled up: no extra threads, no
-//    extra or zombie child processes, no growth of this process's memory or of the worker's.
-// Usage: parlivo-soak [seconds]   (default 180; part 2's length)
+// Soak, in two stages.
+// Exact order: a fresh engine speaks a page (about a minute of speech) while pause and resume
+// alternate every 100 ms. What reaches the sound server's sink is recorded and compared, sample
+// for sample, with an export of the same text rendered by one worker: with the silence taken out
+// of both, they must be the same audio, so nothing was skipped or played twice however the
+// pauses fell. (A sink at the synthesiser's own rate passes our samples through untouched.)
+// Endurance: speaks a long document for minutes while pausing and resuming every 100 ms and
+// changing the speed every second, then checks that nothing piled up: no extra threads, no extra
+// or zombie child processes, no growth of this process's memory or of the worker's.
+// Usage: parlivo-soak [seconds]   (default 180: the length of the endurance run)
 #include "BenchSupport.h"
 #include "Exporter.h"
 #include "SpeechEngine.h"
@@ -134,7 +133,7 @@ bool pactl(const QStringList &args) {
            process.exitCode() == 0;
 }
 
-// Part 1. Returns false if what was heard differs from the export.
+// The exact-order check. Returns false if what was heard differs from the export.
 bool exactOrder() {
     constexpr int kRate = 22050; // espeak-ng's
     constexpr int kWpm = 175;

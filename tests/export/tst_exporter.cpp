@@ -4,6 +4,7 @@
 #include "ExportTestSupport.h"
 #include "Exporter.h"
 #include "Segments.h"
+#include "SynthClient.h"
 
 #include "Chunker.h"
 
@@ -332,15 +333,22 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
         file.close();
 
+        // The workers are started by threads that take this thread's identity, and the build
+        // folder may be one that other users cannot enter: they run from a copy where anyone can.
+        const QString worker = base.filePath(QStringLiteral("parlivo-synth"));
+        QVERIFY(QFile::copy(speech::SynthClient::defaultProgram(), worker));
+        QVERIFY(::chmod(QFile::encodeName(worker).constData(), 0755) == 0);
+        ExportRequest r = request(mixedText(40), target, 2);
+        r.workerProgram = worker;
+
         // Root writes anywhere; as the folder's owner (for file access, on this thread, which
         // writes the file) the permissions count.
         ::setfsuid(kNobody);
         bool changed = false;
-        const Outcome outcome =
-            runExport(request(mixedText(40), target, 2), {}, [&](const ExportProgress &p) {
-                if (!changed && p.frames > 0)
-                    changed = ::chmod(QFile::encodeName(dir).constData(), 0555) == 0;
-            });
+        const Outcome outcome = runExport(r, {}, [&](const ExportProgress &p) {
+            if (!changed && p.frames > 0)
+                changed = ::chmod(QFile::encodeName(dir).constData(), 0555) == 0;
+        });
         ::setfsuid(::getuid());
         ::chmod(QFile::encodeName(dir).constData(), 0755);
         QVERIFY(changed);

@@ -45,7 +45,7 @@ Form1::Form1(QWidget *parent)
 Form1::~Form1() = default;
 
 void Form1::createControls(QWidget *client) {
-    Text1 = new QPlainTextEdit(client);
+    Text1 = new DocumentEdit(client);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setGeometry(twips(120, 120, 3015, 2415));
     QFont font(QStringLiteral("Times New Roman"));

@@ -43,13 +43,14 @@ void openDocument(QWidget *parent, QFileDialog &dialog, DocumentText &document) 
     try {
         // The whole file is read before the document is touched; a failure leaves it as it was.
         QByteArray bytes = readWholeFile(path);
-        QString text = document.text();
-        const qsizetype before = text.size();
-        appendFileLines(text, bytes);
+        QString added;
+        appendFileLines(added, bytes);
         // Let the file's bytes go before the widget makes its own copy of the text.
         bytes = QByteArray();
-        if (text.size() != before)
-            document.setText(text);
+        // Only the new lines go in: the text already there stays exactly as it is, and a large
+        // document is not split and laid out again.
+        if (!added.isEmpty())
+            document.append(added);
     } catch (const FileError &error) {
         showFailure(parent, failure, path, error.reason());
     } catch (const std::bad_alloc &) {

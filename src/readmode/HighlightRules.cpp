@@ -5,22 +5,6 @@
 
 namespace readmode {
 
-LineMap::LineMap(const QString &crlfText) {
-    const QChar *data = crlfText.constData();
-    const qsizetype size = crlfText.size();
-    for (qsizetype i = 0; i + 1 < size; ++i) {
-        if (data[i] == u'\r' && data[i + 1] == u'\n')
-            m_breaks.push_back(i++);
-    }
-}
-
-qsizetype LineMap::toWidget(qsizetype offset) const {
-    // Every line break before the offset is two characters in the spoken text and one position
-    // in the widget.
-    const auto before = std::lower_bound(m_breaks.begin(), m_breaks.end(), offset);
-    return offset - (before - m_breaks.begin());
-}
-
 namespace {
 double channel(double c) {
     c /= 255.0;

@@ -8,7 +8,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTextBlock>
 
 namespace readmode {
 namespace {
@@ -36,7 +35,7 @@ ReadMode::ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::SpeechEngi
     connect(&m_engine, &speech::SpeechEngine::speakingChanged, this, &ReadMode::poll);
     connect(m_edit.document(), &QTextDocument::contentsChange, this, [this] {
         m_edited = true;
-        m_map.reset();
+        m_positions.reset();
     });
     connect(m_edit.verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
         if (!m_scrolling)
@@ -66,33 +65,30 @@ void ReadMode::follow(const QString &text, quint64 session) {
     m_spokenText = text;
     m_session = session;
     m_edited = false;
-    m_map.reset();
+    m_positions.reset();
     m_lastSpokenWord.reset();
     m_followView = true;
 }
 
-const LineMap &ReadMode::lineMap() {
-    if (!m_map)
-        m_map.emplace(m_spokenText);
-    return *m_map;
+const TextPositions &ReadMode::positions() {
+    // Built when first needed; any edit since the text was spoken drops it (m_edited).
+    if (!m_positions)
+        m_positions.emplace(*m_edit.document());
+    return *m_positions;
 }
 
 void ReadMode::readFrom(qsizetype position) {
-    QTextCursor cursor(m_edit.document());
-    cursor.setPosition(std::clamp<qsizetype>(position, 0, m_edit.document()->characterCount() - 1));
-    // Back to the start of the word under the click.
-    const QTextBlock block = cursor.block();
-    const QString line = block.text();
-    qsizetype inBlock = cursor.position() - block.position();
-    while (inBlock > 0 && !line.at(inBlock - 1).isSpace())
-        --inBlock;
-    const qsizetype start = block.position() + inBlock;
-
     // The text cannot be edited in Read Mode, but it may have changed since the last ">".
     const QString spoken = m_edited ? m_actions.documentText() : m_spokenText;
+    const qsizetype last = m_edit.document()->characterCount() - 1;
+    // Back to the start of the word under the click.
+    qsizetype start =
+        std::min(positions().toOffset(std::clamp<qsizetype>(position, 0, last)), spoken.size());
+    while (start > 0 && !spoken.at(start - 1).isSpace())
+        --start;
     const quint64 before = m_engine.speechSession();
     try {
-        m_engine.speak(spoken, LineMap::toSpoken(start, block.blockNumber()));
+        m_engine.speak(spoken, start);
     } catch (...) {
         // Like ">": a failure to speak is not shown.
     }
@@ -141,7 +137,7 @@ void ReadMode::poll() {
 }
 
 speech::TextRange ReadMode::toWidget(speech::TextRange spoken) {
-    const LineMap &map = lineMap();
+    const TextPositions &map = positions();
     const qsizetype start = map.toWidget(spoken.offset);
     return {start, map.toWidget(spoken.offset + spoken.length) - start};
 }

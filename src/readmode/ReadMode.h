@@ -2,6 +2,7 @@
 // Read Mode: while on, the text is read-only, the word being heard is highlighted with its
 // sentence lightly shaded and kept in view, and a click on a word reads from there.
 
+#include "DocumentText.h"
 #include "HighlightRules.h"
 #include "Timeline.h"
 
@@ -60,7 +61,7 @@ private:
     void applySelections();
     void keepInView();
     speech::TextRange toWidget(speech::TextRange spoken);
-    const LineMap &lineMap();
+    const TextPositions &positions();
 
     QPlainTextEdit &m_edit;
     QPushButton &m_button;
@@ -72,7 +73,7 @@ private:
     QString m_spokenText;  // shares the characters of what was spoken
     quint64 m_session = 0; // the engine's session that speaks the document
     bool m_edited = true;  // the text changed since it was spoken: offsets mean nothing now
-    std::optional<LineMap> m_map;
+    std::optional<TextPositions> m_positions; // of the widget as it was spoken
     std::optional<speech::TextRange> m_lastSpokenWord;
     std::optional<speech::TextRange> m_word;
     std::optional<speech::TextRange> m_sentence;

@@ -7,6 +7,7 @@
 #include "SpeechEngine.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFontInfo>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 
 #include <csignal>
@@ -208,20 +210,92 @@ private slots:
         w.Command3->click();
     }
 
-    void documentTextConversion() {
-        QCOMPARE(DocumentText::toCrlf(QStringLiteral("a\nb")), QStringLiteral("a\r\nb"));
-        QCOMPARE(DocumentText::toCrlf(QStringLiteral("a") + QChar::ParagraphSeparator + "b"),
-                 QStringLiteral("a\r\nb"));
-        QCOMPARE(DocumentText::longestRun(QStringLiteral("ab  abcd e")), qsizetype(4));
+    // Long lines are held as several joined blocks, none of which takes long to lay out.
+    void longLinesAreCut_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("before"); // the block's text before the line
+        QTest::addColumn<QList<qsizetype>>("cuts");
+        const auto x = [](qsizetype n) {
+            return QString(n, u'x');
+        };
+        QTest::newRow("short") << QStringLiteral("a short line") << QString() << QList<qsizetype>{};
+        QTest::newRow("long run") << x(5000) << QString() << QList<qsizetype>{2048, 4096};
+        QTest::newRow("run the block began") << x(1000) << "a " + x(1500) << QList<qsizetype>{548};
+        QTest::newRow("block already too long")
+            << QStringLiteral("ab") << x(3000) << QList<qsizetype>{0};
+        QTest::newRow("surrogate pair")
+            << x(2047) + QStringLiteral("\U0001F600yy") << QString() << QList<qsizetype>{2047};
+        QTest::newRow("combining mark")
+            << x(2048) + QStringLiteral("\u0301yy") << QString() << QList<qsizetype>{2047};
+        QTest::newRow("words, cut after a space")
+            << QStringLiteral("abcd ").repeated(14000) << QString() << QList<qsizetype>{65535};
+    }
+    void longLinesAreCut() {
+        QFETCH(QString, line);
+        QFETCH(QString, before);
+        QFETCH(QList<qsizetype>, cuts);
+        const std::vector<qsizetype> got = DocumentText::cuts(line, before);
+        QCOMPARE(QList<qsizetype>(got.begin(), got.end()), cuts);
+
+        // In the widget: typed after `before`, the text is exactly what went in.
         QPlainTextEdit edit;
         DocumentText doc(edit);
-        doc.setText(QStringLiteral("x\r\ny\r\n"));
-        QCOMPARE(doc.text(), QStringLiteral("x\r\ny\r\n"));
-        // A text with one enormous word is wrapped anywhere, so laying it out stays quick.
-        doc.setText(QStringLiteral("w").repeated(100000));
-        QCOMPARE(edit.wordWrapMode(), QTextOption::WrapAnywhere);
-        doc.setText(QStringLiteral("short words"));
-        QCOMPARE(edit.wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+        edit.insertPlainText(before);
+        doc.append(line);
+        QCOMPARE(doc.text(), before + line);
+        QCOMPARE(edit.blockCount(), int(cuts.size()) + 1);
+    }
+
+    // A join is no character: keys next to it act on the characters around it, Enter there
+    // still breaks the line, undo brings back the exact text, and copying leaves no break.
+    void editingAtAJoin() {
+        DocumentEdit edit;
+        DocumentText doc(edit);
+        const QString run(3000, u'x');
+        const QString text = "a " + run + QStringLiteral(" b\u00A0c");
+        doc.setText(text);
+        QCOMPARE(edit.blockCount(), 2);
+        QVERIFY(DocumentText::isJoined(edit.document()->lastBlock()));
+        const auto caretAt = [&edit](int fromJoin) {
+            QTextCursor cursor = edit.textCursor();
+            cursor.setPosition(edit.document()->lastBlock().position() + fromJoin);
+            edit.setTextCursor(cursor);
+        };
+        caretAt(0);
+        QTest::keyClick(&edit, Qt::Key_Backspace);
+        QCOMPARE(doc.text(), "a " + run.left(2999) + QStringLiteral(" b\u00A0c"));
+        caretAt(-1);
+        QTest::keyClick(&edit, Qt::Key_Delete);
+        QCOMPARE(doc.text(), "a " + run.left(2998) + QStringLiteral(" b\u00A0c"));
+        QTest::keyClick(&edit, Qt::Key_Return);
+        QTest::keyClick(&edit, Qt::Key_Return, Qt::ShiftModifier); // U+2028, a line break too
+        QCOMPARE(doc.text(),
+                 "a " + run.left(2047) + "\r\n\r\n" + run.left(951) + QStringLiteral(" b\u00A0c"));
+        edit.selectAll();
+        QTest::keyClick(&edit, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), doc.text());
+        while (edit.document()->isUndoAvailable())
+            edit.undo();
+        QCOMPARE(doc.text(), text);
+    }
+
+    // Ctrl+V of a long run goes in as short joined blocks: the window lays out only what it
+    // shows, instead of wrapping a megabyte-long word for minutes.
+    void pasteOfALongRun() {
+        Form1 w;
+        w.document().setText(QStringLiteral("Before "));
+        QTextCursor end = w.Text1->textCursor();
+        end.movePosition(QTextCursor::End);
+        w.Text1->setTextCursor(end);
+        const QString run(1 << 20, u'w');
+        QGuiApplication::clipboard()->setText(run);
+        QTest::keyClick(w.Text1, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(w.document().text(), "Before " + run);
+        QCOMPARE(w.Text1->blockCount(), (1 << 20) / DocumentText::kMaxRun);
+        for (QTextBlock b = w.Text1->document()->begin(); b.isValid(); b = b.next())
+            QVERIFY(b.length() <= DocumentText::kMaxRun + 8);
+        QTest::keyClick(w.Text1, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(w.document().text(), QStringLiteral("Before "));
     }
 };
 

@@ -5,10 +5,12 @@
 #include "MessageBoxes.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -112,6 +114,56 @@ private slots:
         QCOMPARE(w.document().text(), lines + lines);
         QCOMPARE(w.open(path("empty.txt")).size(), 0);
         QCOMPARE(w.document().text(), lines + lines);
+    }
+
+    // Characters reach the file, the clipboard and the window again exactly as the user sees
+    // them: every line break as "\r\n", everything else untouched, however it was typed.
+    void charactersSurviveSaveOpenAndCopy_data() {
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<bool>("shiftEnter"); // typed "a", Shift+Enter, "b" before the paste
+        QTest::addColumn<QString>("document");
+        const auto row = [](const char *name, const QString &pasted, const QString &document,
+                            bool shiftEnter = false) {
+            QTest::newRow(name) << pasted << shiftEnter << document;
+        };
+        row("no-break space", QStringLiteral("three\u00A0nb"), QStringLiteral("three\u00A0nb"));
+        row("tab", QStringLiteral("a\tb"), QStringLiteral("a\tb"));
+        row("zero-width no-break space", QStringLiteral("a\uFEFFb"), QStringLiteral("a\uFEFFb"));
+        row("line separator pasted", QStringLiteral("a\u2028b"), QStringLiteral("a\r\nb"));
+        row("line separator typed", QString(), QStringLiteral("a\r\nb"), true);
+        row("paragraph separator", QStringLiteral("a\u2029b"), QStringLiteral("a\r\nb"));
+        row("lone CR", QStringLiteral("a\rb"), QStringLiteral("a\r\nb"));
+        row("LF", QStringLiteral("a\nb"), QStringLiteral("a\r\nb"));
+        row("word longer than a block", QString(5000, u'w'), QString(5000, u'w'));
+    }
+    void charactersSurviveSaveOpenAndCopy() {
+        QFETCH(QString, pasted);
+        QFETCH(bool, shiftEnter);
+        QFETCH(QString, document);
+        Window w;
+        QPlainTextEdit *text = w.form.Text1;
+        if (shiftEnter) {
+            QTest::keyClicks(text, QStringLiteral("a"));
+            QTest::keyClick(text, Qt::Key_Return, Qt::ShiftModifier);
+            QTest::keyClicks(text, QStringLiteral("b"));
+        }
+        QGuiApplication::clipboard()->setText(pasted);
+        QTest::keyClick(text, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(w.document().text(), document);
+
+        text->selectAll();
+        w.form.mnuItemCopy->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), document);
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(text, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), document);
+
+        const QString file = path(QStringLiteral("chars-%1.txt").arg(QTest::currentDataTag()));
+        QCOMPARE(w.save(file).size(), 1);
+        QCOMPARE(contents(file), document.toUtf8() + "\r\n");
+        // Opening adds the file's lines and leaves the text already there as it was.
+        QCOMPARE(w.open(file).size(), 0);
+        QCOMPARE(w.document().text(), document + "\r\n" + document);
     }
 
     void cancelDoesNothing() {

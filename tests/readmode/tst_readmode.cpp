@@ -13,8 +13,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
-
-using readmode::LineMap;
+#include <QTextBlock>
 
 namespace {
 
@@ -53,14 +52,25 @@ const QString kLong =
 class TestReadMode : public QObject {
     Q_OBJECT
 private slots:
-    void lineMap() {
-        const LineMap map(QStringLiteral("ab\r\ncd\r\n\r\nef"));
-        QCOMPARE(map.toWidget(0), qsizetype(0));
-        QCOMPARE(map.toWidget(2), qsizetype(2));  // end of the first line
-        QCOMPARE(map.toWidget(4), qsizetype(3));  // "c"
-        QCOMPARE(map.toWidget(10), qsizetype(7)); // "e" after an empty line
-        QCOMPARE(LineMap::toSpoken(7, 3), qsizetype(10));
-        QCOMPARE(LineMap(QStringLiteral("no breaks")).toWidget(5), qsizetype(5));
+    // Offsets into the spoken text and positions in the widget, through line breaks, empty
+    // lines, Shift+Enter's line separator and a long word held in joined blocks: every
+    // character maps to itself and back.
+    void positionsMapBothWays() {
+        QPlainTextEdit edit;
+        DocumentText doc(edit);
+        const QString run(3000, u'r');
+        doc.setText(QStringLiteral("ab\r\ncd\r\n\r\ne\u2028f ") + run + QStringLiteral(" g\r\nh"));
+        QVERIFY(DocumentText::isJoined(edit.document()->findBlockByNumber(4)));
+        const QString spoken = doc.text();
+        const QString widget = edit.document()->toRawText();
+        const TextPositions map(*edit.document());
+        for (qsizetype offset = 0; offset < spoken.size(); ++offset) {
+            if (spoken[offset] == u'\r' || spoken[offset] == u'\n')
+                continue;
+            const qsizetype position = map.toWidget(offset);
+            QCOMPARE(widget.at(position), spoken.at(offset));
+            QCOMPARE(map.toOffset(position), offset);
+        }
     }
 
     void coloursKeepTheTextReadable_data() {

@@ -11,7 +11,7 @@ packages=(
     libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
     fonts-liberation
     pulseaudio pulseaudio-utils
-    xvfb xclip
+    xvfb xclip xdotool openbox
 )
 
 missing=()

@@ -4,8 +4,8 @@
 #include "DocumentFiles.h"
 #include "DocumentText.h"
 #include "ErrorBox.h"
-#include "Placement.h"
 #include "ExportDialog.h"
+#include "Placement.h"
 #include "PlaybackControls.h"
 #include "ReadMode.h"
 #include "SpeechEngine.h"
@@ -25,7 +25,8 @@ using app::makeButton;
 using app::twips;
 
 Form1::Form1(QWidget *parent)
-    : QMainWindow(parent), Talker(std::make_unique<speech::SpeechEngine>()) {
+    : QMainWindow(parent)
+    , Talker(std::make_unique<speech::SpeechEngine>()) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Dunmere Software - Parlivo"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -43,6 +44,15 @@ Form1::Form1(QWidget *parent)
 }
 
 Form1::~Form1() = default;
+
+bool Form1::event(QEvent *event) {
+    // A modal dialog or box of ours has closed. A window manager gives the keyboard back to the
+    // window that is usable again; without one (a bare X session) nothing does, and every key
+    // would go nowhere until the user clicked the window.
+    if (event->type() == QEvent::WindowUnblocked)
+        activateWindow();
+    return QMainWindow::event(event);
+}
 
 void Form1::createControls(QWidget *client) {
     Text1 = new DocumentEdit(client);
@@ -63,8 +73,8 @@ void Form1::createControls(QWidget *client) {
     Command3 = makeButton(client, "Command3", QStringLiteral("ST"), twips(1800, 2520, 375, 495));
     Command4 = makeButton(client, "Command4", QStringLiteral("Give Command"),
                           twips(1320, 3120, 1215, 495));
-    Command5 = makeButton(client, "Command5", QStringLiteral("Read Mode"),
-                          twips(2640, 3120, 1215, 495));
+    Command5 =
+        makeButton(client, "Command5", QStringLiteral("Read Mode"), twips(2640, 3120, 1215, 495));
 
     // Right of the text, where nothing else is: unobtrusive, and never in the way of a button.
     lblCommandStatus = new QLabel(client);
@@ -80,10 +90,12 @@ void Form1::createControls(QWidget *client) {
     setTabOrder(Command3, Command4);
     setTabOrder(Command4, Command5);
 
-    m_readMode = new readmode::ReadMode(*Text1, *Command5, *Talker,
-                                        {[this] { onCommand2Clicked(); },
-                                         [this] { onCommand3Clicked(); },
-                                         [this] { return m_document->text(); }});
+    m_readMode =
+        new readmode::ReadMode(*Text1, *Command5, *Talker,
+                               {[this] { onCommand2Clicked(); }, [this] { onCommand3Clicked(); },
+                                [this] {
+                                    return m_document->text();
+                                }});
 
     connect(Command1, &QPushButton::clicked, this, &Form1::onCommand1Clicked);
     connect(Command2, &QPushButton::clicked, this, &Form1::onCommand2Clicked);
@@ -102,22 +114,22 @@ void Form1::createMenus() {
     };
     mnuItemFile = menuBar()->addMenu(QStringLiteral("&File"));
     mnuItemFile->setObjectName(QStringLiteral("mnuItemFile"));
-    mnuItemOpenDocument = addItem(mnuItemFile, "mnuItemOpenDocument",
-                                  QStringLiteral("&Open Document"),
-                                  &Form1::onMnuItemOpenDocumentClicked);
-    mnuItemSaveDocument = addItem(mnuItemFile, "mnuItemSaveDocument",
-                                  QStringLiteral("&Save Document"),
-                                  &Form1::onMnuItemSaveDocumentClicked);
-    mnuItemExporttoWav = addItem(mnuItemFile, "mnuItemExporttoWav",
-                                 QStringLiteral("Export to &Wav"),
-                                 &Form1::onMnuItemExporttoWavClicked);
-    mnuItemExit = addItem(mnuItemFile, "mnuItemExit", QStringLiteral("&Exit"),
-                          &Form1::onMnuItemExitClicked);
+    mnuItemOpenDocument =
+        addItem(mnuItemFile, "mnuItemOpenDocument", QStringLiteral("&Open Document"),
+                &Form1::onMnuItemOpenDocumentClicked);
+    mnuItemSaveDocument =
+        addItem(mnuItemFile, "mnuItemSaveDocument", QStringLiteral("&Save Document"),
+                &Form1::onMnuItemSaveDocumentClicked);
+    mnuItemExporttoWav =
+        addItem(mnuItemFile, "mnuItemExporttoWav", QStringLiteral("Export to &Wav"),
+                &Form1::onMnuItemExporttoWavClicked);
+    mnuItemExit =
+        addItem(mnuItemFile, "mnuItemExit", QStringLiteral("&Exit"), &Form1::onMnuItemExitClicked);
 
     mnuItemEdit = menuBar()->addMenu(QStringLiteral("E&dit"));
     mnuItemEdit->setObjectName(QStringLiteral("mnuItemEdit"));
-    mnuItemCopy = addItem(mnuItemEdit, "mnuItemCopy", QStringLiteral("&Copy"),
-                          &Form1::onMnuItemCopyClicked);
+    mnuItemCopy =
+        addItem(mnuItemEdit, "mnuItemCopy", QStringLiteral("&Copy"), &Form1::onMnuItemCopyClicked);
     mnuItemPaste = addItem(mnuItemEdit, "mnuItemPaste", QStringLiteral("&Paste"),
                            &Form1::onMnuItemPasteClicked);
     mnuItemOption = addItem(mnuItemEdit, "mnuItemOption", QStringLiteral("&Options"),
@@ -133,9 +145,8 @@ void Form1::onCommand1Clicked() {
 }
 
 void Form1::onCommand2Clicked() {
-    app::runGuarded(this, [this] {
-        Command2->setText(speech::togglePause(*Talker, Command2->text()));
-    });
+    app::runGuarded(this,
+                    [this] { Command2->setText(speech::togglePause(*Talker, Command2->text())); });
 }
 
 void Form1::onCommand3Clicked() {
@@ -198,7 +209,9 @@ void Form1::resumeAfterVoiceCommand() {
         app::runGuarded(this, [this] { Talker->resume(); });
 }
 
-void Form1::onCommand5Clicked() { m_readMode->setOn(Command5->isChecked()); }
+void Form1::onCommand5Clicked() {
+    m_readMode->setOn(Command5->isChecked());
+}
 
 void Form1::onMnuItemOpenDocumentClicked() {
     documents::openDocument(this, *CommonDialog1, *m_document);
@@ -209,9 +222,8 @@ void Form1::onMnuItemSaveDocumentClicked() {
 }
 
 void Form1::onMnuItemExporttoWavClicked() {
-    app::runGuarded(this, [this] {
-        audioexport::exportDocument(this, m_document->text(), *Talker);
-    });
+    app::runGuarded(this,
+                    [this] { audioexport::exportDocument(this, m_document->text(), *Talker); });
 }
 
 void Form1::onMnuItemExitClicked() {

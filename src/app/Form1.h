@@ -54,6 +54,9 @@ public:
     // The one file dialog, shared by Open and Save; it carries no settings of its own.
     QFileDialog *CommonDialog1 = nullptr;
 
+protected:
+    bool event(QEvent *event) override;
+
 private slots:
     void onCommand1Clicked();
     void onCommand2Clicked();

@@ -4,10 +4,14 @@
 #include "DocumentText.h"
 #include "FileAccess.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCompleter>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include <algorithm>
 #include <new>
 
 namespace documents {
@@ -23,9 +27,26 @@ void showFailure(QWidget *parent, const QString &what, const QString &path, cons
     box.exec();
 }
 
+// A popup of the dialog's: its completions of a typed name have no parent widget.
+bool isPopupOf(const QWidget *popup, const QFileDialog &dialog) {
+    const QList<QCompleter *> completers = dialog.findChildren<QCompleter *>();
+    return std::any_of(completers.cbegin(), completers.cend(),
+                       [popup](QCompleter *completer) { return completer->popup() == popup; });
+}
+
 // The file the user accepted in `dialog`, or nothing if they cancelled.
 QString chooseFile(QFileDialog &dialog) {
-    if (dialog.exec() != QDialog::Accepted)
+    const int result = dialog.exec();
+    // Return pressed on a typed name while the name's completions are shown accepts the dialog
+    // but leaves the list of completions open, as the application's popup: the window would not
+    // get the next key, the popup would take it to close. The dialog is kept for the next Open
+    // or Save, so nothing else closes it.
+    while (QWidget *popup = QApplication::activePopupWidget()) {
+        if (!isPopupOf(popup, dialog))
+            break;
+        popup->close();
+    }
+    if (result != QDialog::Accepted)
         return {};
     const QStringList files = dialog.selectedFiles();
     return files.isEmpty() ? QString() : files.constFirst();

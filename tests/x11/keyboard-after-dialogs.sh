@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# A keyboard user on a real X server, with and without a window manager: opens a document by
+# typing its name and pressing Return, types, saves (answering the confirmation with Return),
+# goes through Options and back, types again and saves again. Every key typed after a dialog
+# closes must reach the text: the saved files say whether it did.
+# Usage: keyboard-after-dialogs.sh PARLIVO-BINARY
+set -euo pipefail
+parlivo=$1
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Waits (up to 10 s) for a window whose name matches $1, and prints its id.
+window() {
+    timeout 10 xdotool search --sync --onlyvisible --name "$1" | head -1
+}
+# Waits until no window whose name matches $1 is visible.
+gone() {
+    for _ in $(seq 100); do
+        xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    echo "window '$1' did not close" >&2
+    return 1
+}
+keys() { xdotool key --delay 30 "$@"; }
+typed() { xdotool type --delay 30 "$1"; }
+
+# Fills a file dialog's name field and accepts it with Return, as fast as a person types.
+file_dialog() {
+    window '^(Open|Save|Save As)$' >/dev/null
+    sleep 0.3
+    typed "$1"
+    keys Return
+    gone '^(Open|Save|Save As)$'
+}
+
+scenario() {
+    local wm=$1
+    # Xvfb picks a free display and writes its number once it is ready.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display-$wm" >/dev/null 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        [ -s "$work/display-$wm" ] && break
+        sleep 0.1
+    done
+    export DISPLAY=":$(cat "$work/display-$wm")"
+    if [ "$wm" = openbox ]; then
+        openbox >/dev/null 2>&1 &
+        pids+=($!)
+        sleep 0.5
+    fi
+
+    printf 'hello world' >"$work/doc.txt"
+    local first="$work/first-$wm.txt" second="$work/second-$wm.txt"
+    QT_QPA_PLATFORM=xcb "$parlivo" >/dev/null 2>&1 &
+    local app=$!
+    pids+=("$app")
+    local main
+    main=$(window '^Dunmere Software - Parlivo$')
+    xdotool windowfocus --sync "$main"
+    sleep 0.3
+
+    keys alt+f o
+    file_dialog "$work/doc.txt"
+    typed abc # the caret is at the start after opening
+    keys alt+f s
+    file_dialog "$first"
+    window '^Parlivo$' >/dev/null
+    keys Return
+    gone '^Parlivo$'
+    typed X
+    keys alt+d o
+    window '^Options$' >/dev/null
+    sleep 0.3
+    keys Tab Tab space # from the slider past Test Settings to OK
+    gone '^Options$'
+    typed Y
+    keys alt+f s
+    file_dialog "$second"
+    window '^Parlivo$' >/dev/null
+    keys Return
+    gone '^Parlivo$'
+    kill "$app"
+
+    local ok=0
+    check() {
+        local got
+        got=$(cat "$1" 2>/dev/null || echo '<missing>')
+        if [ "$got" != "$2" ]; then
+            echo "FAIL ($wm): $(basename "$1") holds $(printf %q "$got"), expected $(printf %q "$2")"
+            ok=1
+        fi
+    }
+    check "$first" $'abc\r\nhello world\r'
+    check "$second" $'abcXY\r\nhello world\r'
+    [ $ok -eq 0 ] && echo "PASS ($wm)"
+    return $ok
+}
+
+status=0
+scenario none || status=1
+scenario openbox || status=1
+exit $status

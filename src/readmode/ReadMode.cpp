@@ -3,6 +3,7 @@
 #include "SpeechEngine.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -113,14 +114,35 @@ bool ReadMode::eventFilter(QObject *watched, QEvent *event) {
     }
     // Type first: the filter also sees the events of the text area's own destruction, when
     // calling its viewport() is no longer valid.
-    if (event->type() == QEvent::MouseButtonRelease && watched == m_edit.viewport()) {
+    if (watched != m_edit.viewport())
+        return false;
+    // Only a plain click reads from the word under it: press and release of the left button at
+    // one spot with no modifier. A drag selects and a modified click extends the selection, as
+    // in any text view; the second click of a double click selects the word.
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
         const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::LeftButton) {
-            readFrom(m_edit.cursorForPosition(mouse->position().toPoint()).position());
-            return true;
-        }
+        m_pressAt = mouse->button() == Qt::LeftButton && mouse->modifiers() == Qt::NoModifier
+                        ? std::optional(mouse->position().toPoint())
+                        : std::nullopt;
+        return false;
     }
-    return false;
+    case QEvent::MouseButtonDblClick:
+        m_pressAt.reset();
+        return false;
+    case QEvent::MouseButtonRelease: {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        const std::optional<QPoint> pressAt = std::exchange(m_pressAt, std::nullopt);
+        if (mouse->button() != Qt::LeftButton || !pressAt ||
+            (mouse->position().toPoint() - *pressAt).manhattanLength() >=
+                QApplication::startDragDistance())
+            return false;
+        readFrom(m_edit.cursorForPosition(mouse->position().toPoint()).position());
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 void ReadMode::poll() {

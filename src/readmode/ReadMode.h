@@ -7,6 +7,7 @@
 #include "Timeline.h"
 
 #include <QObject>
+#include <QPoint>
 #include <QString>
 #include <QTimer>
 
@@ -79,7 +80,8 @@ private:
     std::optional<speech::TextRange> m_sentence;
     HighlightColours m_colours;
     bool m_followView = true;
-    bool m_scrolling = false; // our own scrolling, not the user's
+    bool m_scrolling = false;        // our own scrolling, not the user's
+    std::optional<QPoint> m_pressAt; // where a plain left press began what may be a click
 };
 
 } // namespace readmode

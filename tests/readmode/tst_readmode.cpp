@@ -187,13 +187,27 @@ private slots:
         Form1 w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.document().setText(QStringLiteral("Alpha beta gamma.\r\nDelta epsilon zeta eta."));
+        // A line separator (Shift+Enter) is one position in the widget, two in the spoken text.
+        w.document().setText(QStringLiteral("Alpha beta\u2028gamma.\r\nDelta epsilon zeta eta."));
         w.Command5->click();
-        // Click in the middle of "epsilon", on the second line.
-        const qsizetype at = w.Text1->toPlainText().indexOf(QStringLiteral("epsilon")) + 3;
-        QTextCursor c(w.Text1->document());
-        c.setPosition(at);
-        QTest::mouseClick(w.Text1->viewport(), Qt::LeftButton, {}, w.Text1->cursorRect(c).center());
+        const auto pointAt = [&w](const QString &word, int into) {
+            QTextCursor c(w.Text1->document());
+            c.setPosition(w.Text1->document()->toRawText().indexOf(word) + into);
+            return w.Text1->cursorRect(c).center();
+        };
+        // A drag selects and a modified click extends the selection: neither reads.
+        QWidget *view = w.Text1->viewport();
+        QTest::mousePress(view, Qt::LeftButton, {}, pointAt(QStringLiteral("Alpha"), 0));
+        QTest::mouseMove(view, pointAt(QStringLiteral("gamma"), 3));
+        QTest::mouseRelease(view, Qt::LeftButton, {}, pointAt(QStringLiteral("gamma"), 3));
+        QVERIFY(w.Text1->textCursor().hasSelection());
+        QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier,
+                          pointAt(QStringLiteral("zeta"), 1));
+        QTest::qWait(100);
+        QVERIFY(!w.talker().isSpeaking());
+        QVERIFY(w.Text1->textCursor().selectedText().endsWith(QLatin1Char('z')));
+        // A click in the middle of "epsilon", on the second line.
+        QTest::mouseClick(view, Qt::LeftButton, {}, pointAt(QStringLiteral("epsilon"), 3));
         const QStringList words = wordsHighlighted(w);
         QVERIFY(!words.isEmpty());
         QCOMPARE(words.first(), QStringLiteral("epsilon"));

@@ -13,6 +13,7 @@
 #include "VoiceCommandInput.h"
 #include "frmOptions.h"
 
+#include <QAccessible>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLayout>
@@ -20,6 +21,12 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
+
+namespace {
+// How long the result of a spoken command stays on the status line.
+constexpr int kPassingStatusMs = 4000;
+} // namespace
 
 using app::makeButton;
 using app::twips;
@@ -82,6 +89,16 @@ void Form1::createControls(QWidget *client) {
     lblCommandStatus->setGeometry(216, 8, 96, 152);
     lblCommandStatus->setWordWrap(true);
     lblCommandStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblCommandStatus->setAccessibleName(tr("Status"));
+    m_statusTimer = new QTimer(this);
+    m_statusTimer->setSingleShot(true);
+    m_statusTimer->setInterval(kPassingStatusMs);
+    connect(m_statusTimer, &QTimer::timeout, lblCommandStatus, &QLabel::clear);
+
+    const QString commands = tr("Listens for one spoken command: %1.").arg(app::commandList());
+    // As rich text, which a tooltip wraps; plain text would run off the screen in one line.
+    Command4->setToolTip(QStringLiteral("<p>%1</p>").arg(commands.toHtmlEscaped()));
+    Command4->setAccessibleDescription(commands);
 
     // Tab order: the text, then ">", "||", "ST" (not the row's left-to-right order), then the rest.
     setTabOrder(Text1, Command1);
@@ -97,6 +114,8 @@ void Form1::createControls(QWidget *client) {
                                     return m_document->text();
                                 }});
 
+    connect(Talker.get(), &speech::SpeechEngine::errorOccurred, this,
+            &Form1::onTalkerErrorOccurred);
     connect(Command1, &QPushButton::clicked, this, &Form1::onCommand1Clicked);
     connect(Command2, &QPushButton::clicked, this, &Form1::onCommand2Clicked);
     connect(Command3, &QPushButton::clicked, this, &Form1::onCommand3Clicked);
@@ -137,6 +156,8 @@ void Form1::createMenus() {
 }
 
 void Form1::onCommand1Clicked() {
+    if (m_statusUntilNextSpeak)
+        showStatus(QString(), StatusLasts::UntilReplaced);
     const QString text = m_document->text();
     const quint64 before = Talker->speechSession();
     speech::speakWholeText(*Talker, text);
@@ -156,12 +177,14 @@ void Form1::onCommand3Clicked() {
 void Form1::onCommand4Clicked() {
     if (!m_voiceInput) {
         m_voiceInput = new voicecommands::VoiceCommandInput(this);
-        connect(m_voiceInput, &voicecommands::VoiceCommandInput::listening, this,
-                [this] { lblCommandStatus->setText(tr("Listening...")); });
+        connect(m_voiceInput, &voicecommands::VoiceCommandInput::listening, this, [this] {
+            showStatus(tr("Listening... Say: %1").arg(app::commandList()),
+                       StatusLasts::UntilReplaced);
+        });
         connect(m_voiceInput, &voicecommands::VoiceCommandInput::heard, this,
                 &Form1::onVoiceCommandHeard);
         connect(m_voiceInput, &voicecommands::VoiceCommandInput::nothingHeard, this, [this] {
-            lblCommandStatus->setText(tr("Nothing heard"));
+            showStatus(tr("Nothing heard"), StatusLasts::AFewSeconds);
             resumeAfterVoiceCommand();
         });
         connect(m_voiceInput, &voicecommands::VoiceCommandInput::failed, this,
@@ -173,19 +196,19 @@ void Form1::onCommand4Clicked() {
     m_pausedForVoiceCommand = Talker->isSpeaking() && !Talker->isPaused();
     if (m_pausedForVoiceCommand)
         Talker->pause();
-    lblCommandStatus->setText(tr("Getting ready..."));
+    showStatus(tr("Getting ready..."), StatusLasts::UntilReplaced);
     m_voiceInput->listen();
 }
 
 void Form1::onVoiceCommandHeard(int command, const QString &words) {
     Q_UNUSED(words)
     if (command < 0) {
-        lblCommandStatus->setText(tr("Command not understood"));
+        showStatus(tr("Command not understood"), StatusLasts::AFewSeconds);
         resumeAfterVoiceCommand();
         return;
     }
     const auto heard = static_cast<voicecommands::Command>(command);
-    lblCommandStatus->setText(app::heardCaption(heard));
+    showStatus(app::heardCaption(heard), StatusLasts::AFewSeconds);
     // Pause and stop act on the speech we held back, so it is brought back after them (unless
     // they changed it); anything else, a dialog above all, finds the speech going again.
     const bool quietsSpeech =
@@ -198,9 +221,27 @@ void Form1::onVoiceCommandHeard(int command, const QString &words) {
 }
 
 void Form1::onVoiceCommandFailed(const QString &reason) {
-    lblCommandStatus->clear();
+    showStatus(QString(), StatusLasts::UntilReplaced);
     resumeAfterVoiceCommand();
     QMessageBox::warning(this, app::kAppTitle, reason);
+}
+
+void Form1::onTalkerErrorOccurred(const speech::EngineError &error) {
+    // ">" shows no box for its failures, but speech that stops by itself must not look like
+    // speech that ended: say why, where it stays until the next ">".
+    showStatus(app::speechStoppedCaption(error.description()), StatusLasts::UntilNextSpeak);
+    QAccessibleEvent alert(lblCommandStatus, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
+}
+
+void Form1::showStatus(const QString &text, StatusLasts lasts) {
+    lblCommandStatus->setText(text);
+    lblCommandStatus->setAccessibleDescription(text);
+    m_statusUntilNextSpeak = lasts == StatusLasts::UntilNextSpeak;
+    if (lasts == StatusLasts::AFewSeconds)
+        m_statusTimer->start();
+    else
+        m_statusTimer->stop();
 }
 
 void Form1::resumeAfterVoiceCommand() {

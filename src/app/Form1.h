@@ -11,11 +11,13 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 class DocumentText;
 
 namespace speech {
+class EngineError;
 class SpeechEngine;
-}
+} // namespace speech
 namespace readmode {
 class ReadMode;
 }
@@ -40,7 +42,8 @@ public:
     QPushButton *Command3 = nullptr; // "ST"
     QPushButton *Command4 = nullptr; // "Give Command"
     QPushButton *Command5 = nullptr; // "Read Mode"
-    // What "Give Command" is doing and what it heard.
+    // The status line: what "Give Command" is doing and what it heard, and why speech stopped
+    // when it failed while speaking.
     QLabel *lblCommandStatus = nullptr;
     QMenu *mnuItemFile = nullptr;
     QAction *mnuItemOpenDocument = nullptr;
@@ -72,11 +75,16 @@ private slots:
     void onMnuItemOptionClicked();
     void onVoiceCommandHeard(int command, const QString &words);
     void onVoiceCommandFailed(const QString &reason);
+    void onTalkerErrorOccurred(const speech::EngineError &error);
 
 private:
     void createControls(QWidget *client);
     void createMenus();
     void resumeAfterVoiceCommand();
+    // How long a status stays: until replaced, a few seconds, or (a failure of speech) until
+    // the next ">".
+    enum class StatusLasts { UntilReplaced, AFewSeconds, UntilNextSpeak };
+    void showStatus(const QString &text, StatusLasts lasts);
 
     std::unique_ptr<speech::SpeechEngine> Talker;
     std::unique_ptr<DocumentText> m_document;
@@ -84,4 +92,6 @@ private:
     // Made on the first "Give Command"; a child of the window.
     voicecommands::VoiceCommandInput *m_voiceInput = nullptr;
     bool m_pausedForVoiceCommand = false;
+    QTimer *m_statusTimer = nullptr;
+    bool m_statusUntilNextSpeak = false;
 };

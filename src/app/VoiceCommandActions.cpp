@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QPushButton>
+#include <QStringList>
 
 namespace app {
 
@@ -62,10 +63,30 @@ bool performVoiceCommand(Form1 &window, Command command) {
     return false;
 }
 
+namespace {
+QString text(std::string_view phrase) {
+    return QString::fromLatin1(phrase.data(), static_cast<qsizetype>(phrase.size()));
+}
+} // namespace
+
 QString heardCaption(Command command) {
-    const std::string_view phrase = voicecommands::phraseOf(command);
-    return QObject::tr("Heard: %1")
-        .arg(QString::fromLatin1(phrase.data(), static_cast<qsizetype>(phrase.size())));
+    return QObject::tr("Heard: %1").arg(text(voicecommands::phraseOf(command)));
+}
+
+QString commandList() {
+    QStringList phrases;
+    for (const voicecommands::CommandPhrase &phrase : voicecommands::commandPhrases())
+        phrases << text(phrase.words);
+    return phrases.join(QLatin1String(", "));
+}
+
+QString speechStoppedCaption(const QString &description) {
+    QString why = description;
+    if (!why.isEmpty())
+        why[0] = why[0].toLower();
+    while (why.endsWith(u'.'))
+        why.chop(1);
+    return QObject::tr("Speech stopped: %1.").arg(why);
 }
 
 } // namespace app

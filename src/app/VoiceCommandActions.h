@@ -17,4 +17,11 @@ bool performVoiceCommand(Form1 &window, voicecommands::Command command);
 // The status line for a recognised command: "Heard: read mode".
 QString heardCaption(voicecommands::Command command);
 
+// Every phrase "Give Command" understands: "read, pause, ..., read mode".
+QString commandList();
+
+// The status line for speech that failed while speaking, from the engine's description:
+// "Speech stopped: the connection to the sound server was lost."
+QString speechStoppedCaption(const QString &description);
+
 } // namespace app

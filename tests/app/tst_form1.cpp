@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontInfo>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -204,8 +205,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.talker().workerPid() != pid, 10000);
         QCOMPARE(w.document().text(), crash);
         QVERIFY(!QApplication::activeModalWidget()); // ">" shows nothing
+        // ... but the status line says why the speech stopped, until the next ">".
+        QTRY_VERIFY_WITH_TIMEOUT(
+            w.lblCommandStatus->text().startsWith(
+                QStringLiteral("Speech stopped: the speech synthesiser stopped unexpectedly")),
+            5000);
+        QCOMPARE(w.lblCommandStatus->accessibleDescription(), w.lblCommandStatus->text());
         w.document().setText(QStringLiteral("And now something normal."));
         w.Command1->click();
+        QCOMPARE(w.lblCommandStatus->text(), QString());
         QTRY_VERIFY_WITH_TIMEOUT(w.talker().workerPid() > 0 && w.talker().workerPid() != pid, 5000);
         w.Command3->click();
     }

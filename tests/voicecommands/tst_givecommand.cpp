@@ -21,7 +21,10 @@
 
 namespace {
 
-const QString kListening = QStringLiteral("Listening...");
+// While listening, the status line says what can be said.
+const QString kListening = QStringLiteral(
+    "Listening... Say: read, pause, resume, stop, faster, slower, open document, save document, "
+    "export, copy, paste, options, read mode");
 
 bool run(const QString &program, const QStringList &arguments) {
     QProcess process;
@@ -125,6 +128,11 @@ void TestGiveCommand::readModeBySpeech() {
     sayCommand(QStringLiteral("read mode"));
     QTRY_VERIFY_WITH_TIMEOUT(m_window->Command5->isChecked(), 15000);
     QCOMPARE(m_window->lblCommandStatus->text(), QStringLiteral("Heard: read mode"));
+    // The result does not stay for ever.
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->lblCommandStatus->text(), QString(), 6000);
+    // What can be said is never a guess: the button lists it too.
+    QVERIFY(m_window->Command4->accessibleDescription().endsWith(kListening.mid(18) + '.'));
+    QVERIFY(m_window->Command4->toolTip().contains(QStringLiteral("open document")));
 }
 
 void TestGiveCommand::stopWhileSpeaking() {

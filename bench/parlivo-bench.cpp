@@ -7,6 +7,7 @@
 #include "Exporter.h"
 #include "FileAccess.h"
 #include "Form1.h"
+#include "ProcessExit.h"
 #include "ReadMode.h"
 #include "SpeechEngine.h"
 
@@ -443,9 +444,7 @@ void paste(Report &report) {
                 "the widget's layout of the pasted lines dominates"});
 }
 
-} // namespace
-
-int main(int argc, char *argv[]) {
+int runBenchmarks(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QTemporaryDir dir;
     Report report;
@@ -472,4 +471,10 @@ int main(int argc, char *argv[]) {
     if (!report.writeJson(json))
         std::fprintf(stderr, "cannot write %s\n", qPrintable(json));
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    speech::exitAfterTeardown(runBenchmarks(argc, argv));
 }

@@ -10,6 +10,7 @@
 // Usage: parlivo-soak [seconds]   (default 180: the length of the endurance run)
 #include "BenchSupport.h"
 #include "Exporter.h"
+#include "ProcessExit.h"
 #include "SpeechEngine.h"
 
 #include <QCoreApplication>
@@ -211,9 +212,8 @@ bool exactOrder() {
     return same && rate == kRate;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+// Returns the exit status once the engines and the application object are gone.
+int soak(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(30, atoi(argv[1])) : 180;
     const QString document = bench::prose(2 * 1024 * 1024);
@@ -290,4 +290,10 @@ int main(int argc, char **argv) {
     }
     std::printf(ok ? "soak passed\n" : "soak FAILED\n");
     return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    speech::exitAfterTeardown(soak(argc, argv));
 }

@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "ProcessExit.h"
 #include "SpeechEngine.h"
 
 #include <QApplication>
@@ -15,20 +16,24 @@ qint64 monotonicNs() {
 } // namespace
 
 int main(int argc, char *argv[]) {
-    QApplication app(argc, argv);
-    // Arguments are ignored: the program always starts with an empty text.
-    auto *window = new Form1; // deletes itself when closed
-    if (qEnvironmentVariableIsSet("PARLIVO_REPORT_STARTUP")) {
-        // For the start-up benchmark: when the window is up and when speech could start.
-        QObject::connect(&window->talker(), &speech::SpeechEngine::workerReady, [] {
-            std::printf("worker-ready %lld\n", static_cast<long long>(monotonicNs()));
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        // Arguments are ignored: the program always starts with an empty text.
+        auto *window = new Form1; // deletes itself when closed
+        if (qEnvironmentVariableIsSet("PARLIVO_REPORT_STARTUP")) {
+            // For the start-up benchmark: when the window is up and when speech could start.
+            QObject::connect(&window->talker(), &speech::SpeechEngine::workerReady, [] {
+                std::printf("worker-ready %lld\n", static_cast<long long>(monotonicNs()));
+                std::fflush(stdout);
+            });
+        }
+        window->show();
+        if (qEnvironmentVariableIsSet("PARLIVO_REPORT_STARTUP")) {
+            std::printf("shown %lld\n", static_cast<long long>(monotonicNs()));
             std::fflush(stdout);
-        });
+        }
+        status = app.exec();
     }
-    window->show();
-    if (qEnvironmentVariableIsSet("PARLIVO_REPORT_STARTUP")) {
-        std::printf("shown %lld\n", static_cast<long long>(monotonicNs()));
-        std::fflush(stdout);
-    }
-    return app.exec();
+    speech::exitAfterTeardown(status);
 }

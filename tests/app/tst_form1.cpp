@@ -5,6 +5,7 @@
 #include "Form1.h"
 #include "MessageBoxes.h"
 #include "SpeechEngine.h"
+#include "TestMain.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -307,5 +308,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestForm1)
+PARLIVO_TEST_MAIN(TestForm1)
 #include "tst_form1.moc"

@@ -2,6 +2,7 @@
 // DocumentText::append that Paste is built on.
 #include "DocumentText.h"
 #include "Form1.h"
+#include "TestMain.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -197,5 +198,5 @@ private:
     std::unique_ptr<Form1> m_form;
 };
 
-QTEST_MAIN(TestClipboard)
+PARLIVO_TEST_MAIN(TestClipboard)
 #include "tst_clipboard.moc"

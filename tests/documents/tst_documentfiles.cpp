@@ -3,6 +3,7 @@
 #include "DocumentText.h"
 #include "Form1.h"
 #include "MessageBoxes.h"
+#include "TestMain.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -305,5 +306,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDocumentFiles)
+PARLIVO_TEST_MAIN(TestDocumentFiles)
 #include "tst_documentfiles.moc"

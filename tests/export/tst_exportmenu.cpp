@@ -5,6 +5,7 @@
 #include "Form1.h"
 #include "MessageBoxes.h"
 #include "SpeechEngine.h"
+#include "TestMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -218,5 +219,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestExportMenu)
+PARLIVO_TEST_MAIN(TestExportMenu)
 #include "tst_exportmenu.moc"

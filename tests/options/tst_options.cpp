@@ -1,6 +1,7 @@
 // The Options dialog on the real widgets, with the main window's real engine.
 #include "Form1.h"
 #include "SpeechEngine.h"
+#include "TestMain.h"
 #include "VoiceList.h"
 #include "frmOptions.h"
 
@@ -242,5 +243,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestOptions)
+PARLIVO_TEST_MAIN(TestOptions)
 #include "tst_options.moc"

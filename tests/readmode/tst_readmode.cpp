@@ -4,6 +4,7 @@
 #include "HighlightRules.h"
 #include "ReadMode.h"
 #include "SpeechEngine.h"
+#include "TestMain.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -271,5 +272,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestReadMode)
+PARLIVO_TEST_MAIN(TestReadMode)
 #include "tst_readmode.moc"

@@ -3,6 +3,7 @@
 // replaced on the next request, no request holds up the one after it, and memory stays bounded.
 #include "SpeechEngine.h"
 #include "SynthClient.h"
+#include "TestMain.h"
 
 #include <QAudioDevice>
 #include <QCoreApplication>
@@ -187,5 +188,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestHostile)
+PARLIVO_TEST_GUILESS_MAIN(TestHostile)
 #include "tst_hostile.moc"

@@ -3,6 +3,7 @@
 #include "DocumentText.h"
 #include "Form1.h"
 #include "SpeechEngine.h"
+#include "TestMain.h"
 
 #include <QApplication>
 #include <QAudioDevice>
@@ -45,5 +46,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestNoSound)
+PARLIVO_TEST_MAIN(TestNoSound)
 #include "tst_nosound.moc"

@@ -19,7 +19,7 @@ private slots:
         std::int16_t out[16] = {};
         QVERIFY(q.push(1, in.data(), 5));
         QCOMPARE(q.pop(out, 3), std::size_t(3)); // 1 2 3
-        QVERIFY(q.push(1, in.data(), 5));         // wraps
+        QVERIFY(q.push(1, in.data(), 5));        // wraps
         QCOMPARE(q.pop(out, 16), std::size_t(7));
         const std::int16_t expected[] = {4, 5, 1, 2, 3, 4, 5};
         QVERIFY(std::equal(expected, expected + 7, out));
@@ -31,7 +31,10 @@ private slots:
         q.reset(1);
         std::vector<std::int16_t> in(10000);
         std::iota(in.begin(), in.end(), 0);
-        std::thread producer([&] { q.push(1, in.data(), in.size()); q.finish(1); });
+        std::thread producer([&] {
+            q.push(1, in.data(), in.size());
+            q.finish(1);
+        });
         std::vector<std::int16_t> got;
         std::int16_t buffer[37];
         while (!q.finished()) {

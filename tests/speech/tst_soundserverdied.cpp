@@ -5,6 +5,7 @@
 #include "SinkRecorder.h"
 #include "SpeechEngine.h"
 #include "SpeechTexts.h"
+#include "TestMain.h"
 
 #include <QAudioDevice>
 #include <QElapsedTimer>
@@ -286,5 +287,5 @@ private:
     PrivateSoundServer m_server;
 };
 
-QTEST_MAIN(TestSoundServerDied)
+PARLIVO_TEST_MAIN(TestSoundServerDied)
 #include "tst_soundserverdied.moc"

@@ -3,6 +3,7 @@
 #include "SinkRecorder.h"
 #include "SpeechEngine.h"
 #include "SpeechTexts.h"
+#include "TestMain.h"
 
 #include <QAudioDevice>
 #include <QCoreApplication>
@@ -304,5 +305,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSpeechEngine)
+PARLIVO_TEST_GUILESS_MAIN(TestSpeechEngine)
 #include "tst_speechengine.moc"

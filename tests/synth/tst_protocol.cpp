@@ -65,15 +65,16 @@ private slots:
         QCOMPARE(e.message, std::string("boom"));
         const auto t = std::get<Sentence>(decodeFrame(encode(Sentence{1, 2, 3, 4})));
         QCOMPARE(t.length, 4u);
-        Voices v{{{"espeak:en", "English", "en", "espeak-ng"}, {"flite:slt", "slt", "en-us", "flite"}}};
+        Voices v{
+            {{"espeak:en", "English", "en", "espeak-ng"}, {"flite:slt", "slt", "en-us", "flite"}}};
         QVERIFY(std::get<Voices>(decodeFrame(encode(v))).voices == v.voices);
         const auto more = std::get<SpeakMore>(decodeFrame(encode(SpeakMore{5, true, u"xyz"})));
         QVERIFY(more.text == u"xyz");
     }
 
     void framesSplitAnywhereAreReassembled() {
-        const std::string stream = encode(Cancel{1}) + encode(Speak{2, 0, 0, true, "", u"hi"}) +
-                                   encode(Done{2, 10});
+        const std::string stream =
+            encode(Cancel{1}) + encode(Speak{2, 0, 0, true, "", u"hi"}) + encode(Done{2, 10});
         FrameReader reader;
         std::vector<Message> got;
         for (const char c : stream) {
@@ -98,10 +99,12 @@ private slots:
         };
         QTest::newRow("unknown type") << frame(std::string(1, char(200)));
         QTest::newRow("truncated cancel") << frame(std::string(1, char(Type::Cancel)) + "abc");
-        QTest::newRow("trailing bytes") << frame(std::string(1, char(Type::Cancel)) + std::string(9, 'x'));
+        QTest::newRow("trailing bytes")
+            << frame(std::string(1, char(Type::Cancel)) + std::string(9, 'x'));
         QTest::newRow("odd text bytes")
             << frame(encode(Speak{1, 0, 0, true, "", u""}).substr(4) + "x");
-        QTest::newRow("bad flag") << frame(std::string(1, char(Type::SpeakMore)) + std::string(8, '\0') + "\x02");
+        QTest::newRow("bad flag") << frame(std::string(1, char(Type::SpeakMore)) +
+                                           std::string(8, '\0') + "\x02");
         std::string hugeMarks = encode(Audio{1, 22050, 0, {}, {}}).substr(4);
         hugeMarks.replace(hugeMarks.size() - 4, 4, "\xff\xff\xff\x7f");
         QTest::newRow("mark count beyond message") << frame(hugeMarks);

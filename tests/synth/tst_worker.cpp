@@ -68,7 +68,9 @@ struct Collector {
     }
 };
 
-QString program() { return QCoreApplication::applicationDirPath() + "/parlivo-synth"; }
+QString program() {
+    return QCoreApplication::applicationDirPath() + "/parlivo-synth";
+}
 
 // Total samples for `text` at `wpm`.
 std::uint64_t lengthAt(SynthClient &client, Collector &c, std::uint64_t id, const QString &text,
@@ -102,8 +104,8 @@ private slots:
             QVERIFY(m.sample <= c.doneTotal);
             lastSample = m.sample;
         }
-        QCOMPARE(words, (QStringList{"Hello", "wörld", "😀", "This", "is", "a", "test",
-                                     "$1,234.56", "too"}));
+        QCOMPARE(words, (QStringList{"Hello", "wörld", "😀", "This", "is", "a", "test", "$1,234.56",
+                                     "too"}));
         QCOMPARE(c.samples, c.doneTotal);
         QCOMPARE(c.rate, 22050);
         QCOMPARE(c.sentences.size(), std::size_t(2));
@@ -157,8 +159,10 @@ private slots:
             const std::uint64_t length = lengthAt(client, c, id++, text, wpm, voice.toStdString());
             QVERIFY(length > 0);
             if (previous)
-                QVERIFY2(length > previous * 1.2,
-                         qPrintable(QStringLiteral("%1 wpm: %2 vs %3").arg(wpm).arg(length).arg(previous)));
+                QVERIFY2(
+                    length > previous * 1.2,
+                    qPrintable(
+                        QStringLiteral("%1 wpm: %2 vs %3").arg(wpm).arg(length).arg(previous)));
             previous = length;
         }
         if (voice.startsWith(QLatin1String("espeak"))) {
@@ -180,7 +184,8 @@ private slots:
         QStringList words;
         for (const auto &m : c.marks)
             words << text.mid(m.offset, m.length);
-        QCOMPARE(words, (QStringList{"Hello", "world", "It", "costs", "$1,234.56", "today", "okay"}));
+        QCOMPARE(words,
+                 (QStringList{"Hello", "world", "It", "costs", "$1,234.56", "today", "okay"}));
     }
 
     void unknownVoiceFallsBack() {

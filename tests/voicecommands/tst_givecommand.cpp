@@ -7,6 +7,7 @@
 #include "PlaybackControls.h"
 #include "SpeechEngine.h"
 #include "SpokenAudio.h"
+#include "TestMain.h"
 
 #include <QApplication>
 #include <QDir>
@@ -169,5 +170,5 @@ void TestGiveCommand::unrelatedSpeechChangesNothing() {
     QCOMPARE(m_window->Command2->text(), speech::kPauseCaption);
 }
 
-QTEST_MAIN(TestGiveCommand)
+PARLIVO_TEST_MAIN(TestGiveCommand)
 #include "tst_givecommand.moc"

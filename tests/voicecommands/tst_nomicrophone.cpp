@@ -1,6 +1,7 @@
 // "Give Command" with no sound server: a clear message box, and nothing stuck afterwards.
 
 #include "Form1.h"
+#include "TestMain.h"
 
 #include <QApplication>
 #include <QAudioDevice>
@@ -43,5 +44,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestNoMicrophone)
+PARLIVO_TEST_MAIN(TestNoMicrophone)
 #include "tst_nomicrophone.moc"

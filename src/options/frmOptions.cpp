@@ -17,7 +17,8 @@ using app::makeButton;
 using app::twips;
 
 frmOptions::frmOptions(std::function<speech::SpeechEngine &()> talker)
-    : QDialog(nullptr), m_talker(std::move(talker)) {
+    : QDialog(nullptr)
+    , m_talker(std::move(talker)) {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(QStringLiteral("Options"));
     setFixedSize(twips(0, 0, 4680, 3195).size());
@@ -55,8 +56,8 @@ frmOptions::frmOptions(std::function<speech::SpeechEngine &()> talker)
     Slider1->setAccessibleName(tr("Speed"));
     Slider1->raise();
 
-    Command1 = makeButton(this, "Command1", QStringLiteral("Test Settings"),
-                          twips(120, 1920, 1215, 495));
+    Command1 =
+        makeButton(this, "Command1", QStringLiteral("Test Settings"), twips(120, 1920, 1215, 495));
     Command2 = makeButton(this, "Command2", QStringLiteral("OK"), twips(3360, 2640, 1215, 495));
 
     setTabOrder(cboVoice, Slider1);
@@ -104,13 +105,15 @@ void frmOptions::onSlider1Scrolled(int position) {
 }
 
 void frmOptions::onCommand1Clicked() {
-    app::runGuarded(this, [this] { m_talker().speak(kTestSentence); });
+    // A preview: what was being read goes on (or stays paused) where it was afterwards.
+    app::runGuarded(this, [this] { m_talker().speakPreview(kTestSentence); });
 }
 
-void frmOptions::onCommand2Clicked() { accept(); }
+void frmOptions::onCommand2Clicked() {
+    accept();
+}
 
 void frmOptions::onCboVoiceActivated(int index) {
-    app::runGuarded(this, [this, index] {
-        m_talker().setVoice(cboVoice->itemData(index).toString());
-    });
+    app::runGuarded(this,
+                    [this, index] { m_talker().setVoice(cboVoice->itemData(index).toString()); });
 }

@@ -31,7 +31,7 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
     qRegisterMetaType<speech::EngineError>();
 
     m_audioThread.setObjectName(QStringLiteral("parlivo-audio"));
-    m_output = new AudioOutput(*m_queue, m_paused);
+    m_output = new AudioOutput(*m_queue, m_outputHeld);
     m_output->moveToThread(&m_audioThread);
     connect(m_output, &AudioOutput::failed, this,
             [this](quint64 generation, const QString &reason) {
@@ -42,6 +42,7 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
                 // Nothing more of this request can be heard: give it up, so that the worker is not
                 // left blocked on a queue nobody empties, and the next speak() starts afresh.
                 dropRequest();
+                m_interrupted.reset();
                 setSpeaking(false);
                 emit errorOccurred(EngineError(EngineError::AudioOutput, reason));
             });
@@ -134,6 +135,12 @@ void SpeechEngine::speak(const QString &text) {
 void SpeechEngine::speak(const QString &text, qsizetype from) {
     ensureAudioDevice();
     m_client->ensureRunning();
+    m_interrupted.reset();
+    m_previewOverIdle = false;
+    if (m_paused != m_outputHeld) { // a preview played through the pause: it is over
+        m_outputHeld = m_paused.load();
+        QMetaObject::invokeMethod(m_output, [this] { m_output->pauseOutput(); });
+    }
     m_text = text;
     ++m_session;
     startRequest(std::clamp<qsizetype>(from, 0, text.size()));
@@ -156,7 +163,52 @@ void SpeechEngine::startRequest(qsizetype from) {
     setSpeaking(true);
 }
 
+void SpeechEngine::speakPreview(const QString &text) {
+    ensureAudioDevice();
+    m_client->ensureRunning();
+    // A second preview replaces the first, not what the first interrupted.
+    if (!m_interrupted && !m_previewOverIdle) {
+        if (m_speaking) {
+            const auto word = m_timeline->wordAt(m_output->heardSamples());
+            m_interrupted = Interrupted{m_text, word ? word->offset : m_requestStart, m_session};
+        } else {
+            m_previewOverIdle = true;
+        }
+    }
+    m_text = text;
+    ++m_session;
+    startRequest(0);
+    const int rate = m_voice.startsWith(QLatin1String("flite:")) ? kFliteRate : kEspeakRate;
+    QMetaObject::invokeMethod(m_output, [this, rate] { m_output->prepare(rate); });
+    if (m_outputHeld) {
+        // Heard at once, through the pause; the pause itself stays (isPaused()).
+        m_outputHeld = false;
+        QMetaObject::invokeMethod(m_output, [this] { m_output->resumeOutput(); });
+    }
+}
+
+void SpeechEngine::goOnAfterPreview() {
+    const std::optional<Interrupted> interrupted = std::exchange(m_interrupted, std::nullopt);
+    m_previewOverIdle = false;
+    if (m_paused && !m_outputHeld) {
+        m_outputHeld = true;
+        QMetaObject::invokeMethod(m_output, [this] { m_output->pauseOutput(); });
+    }
+    if (!interrupted || !m_client->isRunning()) {
+        setSpeaking(false);
+        return;
+    }
+    // Loaded again from the interrupted word: heard now, or on resume() if paused.
+    m_text = interrupted->text;
+    m_session = interrupted->session;
+    startRequest(interrupted->from);
+}
+
 void SpeechEngine::stop() {
+    m_interrupted.reset();
+    m_previewOverIdle = false;
+    if (m_paused != m_outputHeld)
+        m_outputHeld = m_paused.load();
     dropRequest();
     QMetaObject::invokeMethod(m_output, [this] { m_output->stopOutput(); });
     setSpeaking(false);
@@ -174,11 +226,13 @@ void SpeechEngine::dropRequest() {
 
 void SpeechEngine::pause() {
     m_paused = true;
+    m_outputHeld = true;
     QMetaObject::invokeMethod(m_output, [this] { m_output->pauseOutput(); });
 }
 
 void SpeechEngine::resume() {
     m_paused = false;
+    m_outputHeld = false;
     QMetaObject::invokeMethod(m_output, [this] { m_output->resumeOutput(); });
 }
 
@@ -235,6 +289,8 @@ void SpeechEngine::onWorkerDied(int status) {
     // quietly by the next request; one that died while speaking is reported once.
     if (!m_speaking)
         return;
+    m_interrupted.reset(); // nothing to go on with: the speech is over, with this error
+    m_previewOverIdle = false;
     QString how = tr("The speech synthesiser stopped unexpectedly");
     if (WIFSIGNALED(status))
         how += tr(" (signal %1)").arg(WTERMSIG(status));
@@ -245,7 +301,11 @@ void SpeechEngine::onWorkerDied(int status) {
 }
 
 void SpeechEngine::onDrained(quint64 generation) {
-    if (generation == m_generation)
+    if (generation != m_generation)
+        return;
+    if (m_interrupted || m_previewOverIdle)
+        goOnAfterPreview();
+    else
         setSpeaking(false);
 }
 

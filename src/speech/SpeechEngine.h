@@ -43,6 +43,12 @@ public:
     void speak(const QString &text);
     // Speaks `text` from UTF-16 offset `from` to its end; offsets reported stay those of `text`.
     void speak(const QString &text, qsizetype from);
+    // Speaks `text` at once, also while paused, as an interruption: once it has been heard,
+    // whatever it interrupted is back as it was: speech goes on from the word it was cut at, paused
+    // speech stays paused there (resume() carries it on), and idle stays idle. speak() or stop()
+    // meanwhile replace or end both. Throws as speak() does.
+    void speakPreview(const QString &text);
+    bool isPreviewing() const { return m_interrupted.has_value(); }
     // Drops everything queued; the paused state stays as it is.
     void stop();
     // Sets the paused state (also when idle) and silences output at once.
@@ -59,8 +65,10 @@ public:
 
     bool isPaused() const { return m_paused.load(); }
     bool isSpeaking() const { return m_speaking; }
-    // Counts speak() calls. A speed or voice change goes on with the same text and keeps it, so
-    // a caller can tell whether what is heard is still what it asked for.
+    // Names what is being heard: each speak() and speakPreview() starts a new session, and speech
+    // that a preview interrupted gets its own back when it goes on. A speed or voice change goes
+    // on with the same text and keeps it, so a caller can tell whether what is heard is still
+    // what it asked for.
     quint64 speechSession() const { return m_session; }
 
     // The word and sentence being heard, as ranges of the text last given to speak().
@@ -96,16 +104,20 @@ private:
     void onWorkerDied(int status);
     void onDrained(quint64 generation);
     void setSpeaking(bool speaking);
+    // After a preview: what it interrupted, back where it was.
+    void goOnAfterPreview();
 
     std::unique_ptr<PcmQueue> m_queue;
     std::unique_ptr<Timeline> m_timeline;
-    std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_paused{false}; // the user's pause: pause() until resume()
+    std::atomic<bool> m_outputHeld{
+        false}; // what the audio output obeys: paused, unless a preview plays
     std::atomic<bool> m_firstAudioSeen{false};
     QThread m_audioThread;
     AudioOutput *m_output = nullptr; // lives on m_audioThread
     std::unique_ptr<SynthClient> m_client;
 
-    QString m_text;   // what the last speak() was given
+    QString m_text; // what the last speak() was given
     quint64 m_generation = 0;
     quint64 m_session = 0;
     qsizetype m_requestStart = 0;
@@ -113,6 +125,14 @@ private:
     QString m_voice;
     QList<Voice> m_voices;
     bool m_speaking = false;
+    // What a preview interrupted: the text, where to go on from, and its session.
+    struct Interrupted {
+        QString text;
+        qsizetype from = 0;
+        quint64 session = 0;
+    };
+    std::optional<Interrupted> m_interrupted; // set while a preview plays over speech
+    bool m_previewOverIdle = false;           // a preview plays with nothing behind it
 };
 
 } // namespace speech

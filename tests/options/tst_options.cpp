@@ -1,4 +1,5 @@
 // The Options dialog on the real widgets, with the main window's real engine.
+#include "DocumentText.h"
 #include "Form1.h"
 #include "SpeechEngine.h"
 #include "TestMain.h"
@@ -212,6 +213,30 @@ private slots:
             QVERIFY(w.talker().isSpeaking());
         });
         w.talker().stop();
+    }
+
+    // Test Settings over a paused document: the sentence is a preview. The pause button keeps
+    // saying "RES", and afterwards "RES" resumes the document, not the sentence.
+    void testSettingsLeavesThePausedDocumentWhereItWas() {
+        Form1 w;
+        w.show();
+        w.document().setText(QStringLiteral("One two three four five six seven. ").repeated(20));
+        w.Command1->click();
+        const quint64 document = w.talker().speechSession();
+        QTRY_VERIFY_WITH_TIMEOUT(w.talker().currentWord().has_value(), 10000);
+        w.Command2->click();
+        QCOMPARE(w.Command2->text(), QStringLiteral("RES"));
+        withOpenDialog(w, [&](frmOptions &d) {
+            d.Command1->click();
+            QVERIFY(w.talker().speechSession() != document);
+            QTRY_COMPARE_WITH_TIMEOUT(w.talker().speechSession(), document, 15000);
+        });
+        QCOMPARE(w.Command2->text(), QStringLiteral("RES"));
+        QVERIFY(w.talker().isPaused());
+        w.Command2->click();
+        QTRY_VERIFY_WITH_TIMEOUT(w.talker().currentWord().has_value(), 5000);
+        QCOMPARE(w.talker().speechSession(), document);
+        w.Command3->click();
     }
 
     void voiceChoiceListsBothEnginesAndApplies() {

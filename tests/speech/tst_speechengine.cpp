@@ -55,6 +55,68 @@ private slots:
         QVERIFY(rec.peak(0) > 3000);
     }
 
+    // A preview (Options' test sentence) is heard at once whatever the engine is doing, and
+    // afterwards what it interrupted is exactly where it was: speaking goes on from the word it
+    // was cut at, paused stays paused there until resume(), idle stays idle.
+    void previewInterruptsAndGivesBack_data() {
+        QTest::addColumn<QString>("before");
+        QTest::newRow("speaking") << "speaking";
+        QTest::newRow("paused") << "paused";
+        QTest::newRow("idle") << "idle";
+    }
+    void previewInterruptsAndGivesBack() {
+        QFETCH(QString, before);
+        SinkRecorder rec;
+        QVERIFY(rec.start());
+        SpeechEngine engine;
+        std::optional<speech::TextRange> cut;
+        quint64 session = 0;
+        if (before != "idle") {
+            engine.speak(kLong);
+            session = engine.speechSession();
+            QTRY_VERIFY_WITH_TIMEOUT(engine.currentWord() && engine.currentWord()->offset > 40,
+                                     10000);
+            if (before == "paused") {
+                engine.pause();
+                QTest::qWait(300);
+            }
+            cut = engine.currentWord();
+        }
+        const qint64 previewAt = rec.elapsedMs();
+        engine.speakPreview(QStringLiteral("This is a test of the diction settings."));
+        QVERIFY(engine.isPreviewing() == (before != "idle"));
+        QCOMPARE(engine.isPaused(), before == "paused");
+        QTRY_VERIFY_WITH_TIMEOUT(engine.speechSession() == session || !engine.isSpeaking(), 15000);
+        const qint64 previewEnd = rec.elapsedMs();
+        QCOMPARE(engine.isSpeaking(), before != "idle");
+        QCOMPARE(engine.isPaused(), before == "paused");
+        if (before == "paused") {
+            QTest::qWait(800); // still paused: nothing of the document is heard
+            engine.resume();
+        }
+        std::optional<speech::TextRange> goesOnAt;
+        if (cut) {
+            QTRY_VERIFY_WITH_TIMEOUT((goesOnAt = engine.currentWord()).has_value(), 5000);
+            engine.stop();
+        }
+        QTest::qWait(300);
+        rec.stop();
+        // The sentence was heard at once, also through the pause.
+        const qint64 heardAt = rec.firstLoudMs(previewAt);
+        QVERIFY2(heardAt >= 0 && heardAt - previewAt < 500, qPrintable(QString::number(heardAt)));
+        QVERIFY(rec.loudMs(previewAt, previewEnd) > 1000);
+        if (before == "paused")
+            QCOMPARE(rec.loudMs(previewEnd + 300, previewEnd + 800), qint64(0));
+        if (cut) {
+            // From the word it was cut at (or, if that one was just ending, the next).
+            const qsizetype next = kLong.indexOf(u' ', cut->offset + cut->length) + 1;
+            QVERIFY2(goesOnAt->offset == cut->offset || goesOnAt->offset == next,
+                     qPrintable(QStringLiteral("cut at %1, went on at %2")
+                                    .arg(cut->offset)
+                                    .arg(goesOnAt->offset)));
+        }
+    }
+
     void pauseIsSilentAndResumeLosesNothing() {
         // Reference: the same text without a pause.
         const QString text = kLong;

@@ -35,10 +35,10 @@ frmOptions::frmOptions(std::function<speech::SpeechEngine &()> talker)
     Frame2 = new QGroupBox(QStringLiteral("Speed"), this);
     Frame2->setObjectName(QStringLiteral("Frame2"));
     Frame2->setGeometry(twips(2400, 120, 2175, 1695));
-    Label3 = new QLabel(QStringLiteral("Set speed here:"), Frame2);
+    Label3 = new app::CaptionLabel(QStringLiteral("Set speed here:"), Frame2);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setGeometry(twips(120, 240, 1935, 255));
-    Label2 = new QLabel(QStringLiteral("Speed Factor:"), Frame2);
+    Label2 = new app::CaptionLabel(QStringLiteral("Speed Factor:"), Frame2);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setGeometry(twips(120, 1320, 1935, 255));
 

@@ -6,6 +6,7 @@
 #include "MessageBoxes.h"
 #include "SpeechEngine.h"
 #include "TestMain.h"
+#include "frmOptions.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -16,7 +17,9 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -52,6 +55,79 @@ private slots:
         w.resize(800, 600);
         QTest::qWait(20);
         QCOMPARE(w.Text1->geometry(), px(120, 120, 3015, 2415));
+    }
+
+    // Every caption of both windows is drawn whole inside its control, at the default font and
+    // at a larger desktop font: the text's pixels (the control drawn with its caption against
+    // the control drawn without) stay off the control's inner edges.
+    void captionsFitTheirControls_data() {
+        QTest::addColumn<qreal>("pointSize");
+        QTest::newRow("default font") << 0.0;
+        QTest::newRow("desktop font of 11 pt") << 11.0;
+    }
+    void captionsFitTheirControls() {
+        QFETCH(qreal, pointSize);
+        const QFont desktop = QApplication::font();
+        QFont font = desktop;
+        if (pointSize > 0)
+            font.setPointSizeF(pointSize);
+        QApplication::setFont(font);
+        const auto restore = qScopeGuard([&] { QApplication::setFont(desktop); });
+        Form1 w;
+        w.show();
+        frmOptions d([&w]() -> speech::SpeechEngine & { return w.talker(); });
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w) && QTest::qWaitForWindowExposed(&d));
+        d.Label2->setText(QStringLiteral("Speed Factor: 510"));
+        const auto textPixels = [](QWidget *control, const std::function<void()> &blank,
+                                   const std::function<void()> &back) {
+            const QImage with = control->grab().toImage();
+            blank();
+            const QImage without = control->grab().toImage();
+            back();
+            QRect box;
+            for (int y = 0; y < with.height(); ++y)
+                for (int x = 0; x < with.width(); ++x)
+                    if (with.pixel(x, y) != without.pixel(x, y))
+                        box |= QRect(x, y, 1, 1);
+            return box;
+        };
+        const auto check = [&](QAbstractButton *button, const QString &caption) {
+            button->setText(caption);
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = caption;
+            const QRect inner =
+                button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+            const QRect text = textPixels(
+                button, [&] { button->setText({}); }, [&] { button->setText(caption); });
+            QVERIFY2(!text.isEmpty(), qPrintable(caption));
+            QVERIFY2(inner.adjusted(1, 1, -1, -1).contains(text),
+                     qPrintable(QStringLiteral("\"%1\": text %2,%3 %4x%5 in %6,%7 %8x%9")
+                                    .arg(caption)
+                                    .arg(text.x())
+                                    .arg(text.y())
+                                    .arg(text.width())
+                                    .arg(text.height())
+                                    .arg(inner.x())
+                                    .arg(inner.y())
+                                    .arg(inner.width())
+                                    .arg(inner.height())));
+        };
+        for (QPushButton *b :
+             {w.Command1, w.Command3, w.Command4, w.Command5, d.Command1, d.Command2})
+            check(b, b->text());
+        check(w.Command2, QStringLiteral("||"));
+        check(w.Command2, QStringLiteral("RES"));
+        for (QLabel *label : {d.Label2, d.Label3}) {
+            const QString caption = label->text();
+            const QRect text = textPixels(
+                label, [&] { label->setText({}); }, [&] { label->setText(caption); });
+            // Left-aligned: only the other three edges can cut it.
+            QVERIFY2(!text.isEmpty() && text.top() > 0 && text.right() < label->width() - 1 &&
+                         text.bottom() < label->height() - 1,
+                     qPrintable(caption));
+        }
     }
 
     void captionsAndText() {

@@ -1,0 +1,63 @@
+#include "FittedText.h"
+
+#include <QPainter>
+
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <algorithm>
+
+namespace app {
+
+QFont fittedFont(const QFont &font, const QString &text, QSize room) {
+    QFont fitted = font;
+    const bool inPixels = fitted.pointSizeF() <= 0; // a font set in pixels has no point size
+    qreal size = inPixels ? fitted.pixelSize() * 0.75 : fitted.pointSizeF();
+    for (;;) {
+        const QFontMetrics metrics(fitted);
+        // The ink can reach past the advance (side bearings), so both must fit.
+        const int width =
+            std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).width());
+        const bool fits = width <= room.width() && metrics.height() <= room.height();
+        if (fits || size - 0.5 < kCaptionFloorPt)
+            return fitted;
+        size -= 0.5;
+        fitted.setPointSizeF(size);
+    }
+}
+
+QRect CaptionButton::captionRoom() const {
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    // Inside the style's contents rectangle, with room to spare on every side so that no glyph
+    // touches the frame; the caption is centred in the whole rectangle.
+    return style()
+        ->subElementRect(QStyle::SE_PushButtonContents, &option, this)
+        .adjusted(2, 1, -2, -1);
+}
+
+QFont CaptionButton::captionFont() const {
+    return fittedFont(font(), text(), captionRoom().size());
+}
+
+void CaptionButton::paintEvent(QPaintEvent *) {
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    const QFont caption = captionFont();
+    painter.setFont(caption);
+    option.fontMetrics = QFontMetrics(caption);
+    painter.drawControl(QStyle::CE_PushButton, option);
+}
+
+QFont CaptionLabel::captionFont() const {
+    return fittedFont(font(), text(), contentsRect().size());
+}
+
+void CaptionLabel::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    painter.setFont(captionFont());
+    style()->drawItemText(&painter, contentsRect(), int(alignment()), palette(), isEnabled(),
+                          text(), foregroundRole());
+}
+
+} // namespace app

@@ -1,0 +1,44 @@
+#pragma once
+// Captions that fit their controls whole. The windows' places and sizes are fixed in twips, but
+// the font is the desktop's: at a larger default font "Give Command" would be cut on both sides.
+// These controls draw their caption in the largest font, no larger than their own, that fits,
+// down to a legible floor; their font property stays the desktop's.
+
+#include <QLabel>
+#include <QPushButton>
+
+namespace app {
+
+// Smallest point size a caption is shrunk to; below that it would no longer be read easily.
+constexpr qreal kCaptionFloorPt = 7.0;
+
+// `font`, made smaller in half points until one line of `text` fits `room` (never below the
+// floor).
+QFont fittedFont(const QFont &font, const QString &text, QSize room);
+
+class CaptionButton : public QPushButton {
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+    // The font the caption is drawn in now.
+    QFont captionFont() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QRect captionRoom() const;
+};
+
+// A one-line label.
+class CaptionLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+    QFont captionFont() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+} // namespace app

@@ -129,6 +129,17 @@ std::vector<qsizetype> DocumentText::cuts(QStringView line, QStringView before) 
 }
 
 void DocumentText::insert(QTextCursor &cursor, QStringView text) {
+    // U+FDD0 and U+FDD1 are no characters; Qt's documents use them inside as frame marks and
+    // would turn them into line breaks. They are shown as what they are: replaced.
+    const auto isFrameMark = [](QChar c) {
+        return c.unicode() == 0xFDD0 || c.unicode() == 0xFDD1;
+    };
+    if (std::any_of(text.begin(), text.end(), isFrameMark)) {
+        QString replaced = text.toString();
+        std::replace_if(replaced.begin(), replaced.end(), isFrameMark,
+                        QChar(QChar::ReplacementCharacter));
+        return insert(cursor, replaced);
+    }
     QTextDocument &document = *cursor.document();
     cursor.beginEditBlock();
     cursor.removeSelectedText();

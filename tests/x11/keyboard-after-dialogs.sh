@@ -14,14 +14,25 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Waits (up to 10 s) for a window whose name matches $1, and prints its id.
+# Waits (up to 10 s) for a visible window whose name matches $1, and prints its id. Polled:
+# xdotool's own --sync gives up with an X error when a window goes while it looks.
 window() {
-    timeout 10 xdotool search --sync --onlyvisible --name "$1" | head -1
+    local id
+    for _ in $(seq 200); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.05
+    done
+    echo "no window '$1'" >&2
+    return 1
 }
 # Waits until no window whose name matches $1 is visible.
 gone() {
+    local found
     for _ in $(seq 100); do
-        xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || return 0
+        # Nothing found, and no X error from a window that went while xdotool looked.
+        found=$(xdotool search --onlyvisible --name "$1" 2>&1 || true)
+        [ -z "$found" ] && return 0
         sleep 0.1
     done
     echo "window '$1' did not close" >&2

@@ -27,6 +27,7 @@ ReadMode::ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::SpeechEngi
     , m_button(button)
     , m_engine(engine)
     , m_actions(std::move(actions))
+    , m_viewport(edit.viewport())
     , m_colours(highlightColours(edit.palette())) {
     m_button.setCheckable(true);
     m_button.setAccessibleName(accessibleName(false));
@@ -43,7 +44,7 @@ ReadMode::ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::SpeechEngi
             m_followView = false; // the user looks elsewhere: stop pulling the view back
     });
     m_edit.installEventFilter(this);
-    m_edit.viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
 }
 
 void ReadMode::setOn(bool on) {
@@ -112,9 +113,9 @@ bool ReadMode::eventFilter(QObject *watched, QEvent *event) {
             return true;
         }
     }
-    // Type first: the filter also sees the events of the text area's own destruction, when
-    // calling its viewport() is no longer valid.
-    if (watched != m_edit.viewport())
+    // Compared with the viewport kept from the start: the filter also sees the events of the
+    // text area's own destruction, when calling its viewport() is no longer valid.
+    if (watched != m_viewport)
         return false;
     // Only a plain click reads from the word under it: press and release of the left button at
     // one spot with no modifier. A drag selects and a modified click extends the selection, as

@@ -68,6 +68,7 @@ private:
     QPushButton &m_button;
     speech::SpeechEngine &m_engine;
     Actions m_actions;
+    QObject *m_viewport; // the text area's, which clicks land on
     QTimer m_poll;
     bool m_on = false;
 

@@ -68,7 +68,7 @@ scenario() {
 
     printf 'hello world' >"$work/doc.txt"
     local first="$work/first-$wm.txt" second="$work/second-$wm.txt"
-    QT_QPA_PLATFORM=xcb "$parlivo" >/dev/null 2>&1 &
+    QT_QPA_PLATFORM=xcb "$parlivo" >"$work/parlivo-$wm.log" 2>&1 &
     local app=$!
     pids+=("$app")
     local main
@@ -110,6 +110,7 @@ scenario() {
     check "$first" $'abc\r\nhello world\r'
     check "$second" $'abcXY\r\nhello world\r'
     [ $ok -eq 0 ] && echo "PASS ($wm)"
+    [ $ok -eq 0 ] || sed 's/^/    parlivo: /' "$work/parlivo-$wm.log" | tail -40
     return $ok
 }
 

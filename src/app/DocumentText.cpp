@@ -234,13 +234,18 @@ qsizetype TextPositions::toOffset(qsizetype position) const {
 
 void DocumentEdit::keyPressEvent(QKeyEvent *event) {
     QTextCursor cursor = textCursor();
-    if (isReadOnly() || cursor.hasSelection())
+    if (isReadOnly())
         return QPlainTextEdit::keyPressEvent(event);
-    const QTextBlock block = cursor.block();
+    const QTextBlock block = document()->findBlock(cursor.selectionStart());
     if (event->matches(QKeySequence::InsertParagraphSeparator) && DocumentText::isJoined(block)) {
         // Qt gives the new block the format of the one it splits: it would be joined too, and
         // the line break the user typed would not be in the text.
+        cursor.beginEditBlock();
+        cursor.removeSelectedText();
         cursor.insertBlock(QTextBlockFormat());
+        cursor.endEditBlock();
+    } else if (cursor.hasSelection()) {
+        return QPlainTextEdit::keyPressEvent(event);
     } else if (event->key() == Qt::Key_Backspace && event->modifiers() == Qt::NoModifier &&
                cursor.atBlockStart() && DocumentText::isJoined(block) &&
                block.previous().length() > 1) {

@@ -362,6 +362,15 @@ private slots:
         while (edit.document()->isUndoAvailable())
             edit.undo();
         QCOMPARE(doc.text(), text);
+        // Enter over a selection that starts in a joined block breaks the line too.
+        doc.setText(QString(5000, u'y'));
+        QVERIFY(DocumentText::isJoined(edit.document()->lastBlock()));
+        QTextCursor selection(edit.document());
+        selection.setPosition(edit.document()->lastBlock().position() + 2);
+        selection.setPosition(selection.position() + 3, QTextCursor::KeepAnchor);
+        edit.setTextCursor(selection);
+        QTest::keyClick(&edit, Qt::Key_Return);
+        QCOMPARE(doc.text(), QString(4098, u'y') + "\r\n" + QString(899, u'y'));
     }
 
     // Ctrl+V of a long run goes in as short joined blocks: the window lays out only what it

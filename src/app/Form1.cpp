@@ -28,12 +28,12 @@ namespace {
 constexpr int kPassingStatusMs = 4000;
 } // namespace
 
-using app::makeButton;
-using app::twips;
+using ui::makeButton;
+using ui::twips;
 
-Form1::Form1(QWidget *parent)
+Form1::Form1(std::unique_ptr<speech::Engine> talker, QWidget *parent)
     : QMainWindow(parent)
-    , Talker(std::make_unique<speech::SpeechEngine>()) {
+    , Talker(talker ? std::move(talker) : std::make_unique<speech::SpeechEngine>()) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Dunmere Software - Parlivo"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -114,7 +114,7 @@ void Form1::createControls(QWidget *client) {
                                     return m_document->text();
                                 }});
 
-    connect(Talker.get(), &speech::SpeechEngine::errorOccurred, this,
+    connect(Talker.get(), &speech::Engine::errorOccurred, this,
             &Form1::onTalkerErrorOccurred);
     connect(Command1, &QPushButton::clicked, this, &Form1::onCommand1Clicked);
     connect(Command2, &QPushButton::clicked, this, &Form1::onCommand2Clicked);
@@ -166,12 +166,15 @@ void Form1::onCommand1Clicked() {
 }
 
 void Form1::onCommand2Clicked() {
-    app::runGuarded(this,
-                    [this] { Command2->setText(speech::togglePause(*Talker, Command2->text())); });
+    ui::runGuarded(this, [this] {
+        Command2->setText(speech::togglePause(*Talker, Command2->text()));
+        // The user's own pause (or resume) replaces the one "Give Command" holds.
+        m_pausedForVoiceCommand = false;
+    });
 }
 
 void Form1::onCommand3Clicked() {
-    app::runGuarded(this, [this] { speech::stopSpeaking(*Talker); });
+    ui::runGuarded(this, [this] { speech::stopSpeaking(*Talker); });
 }
 
 void Form1::onCommand4Clicked() {
@@ -193,7 +196,7 @@ void Form1::onCommand4Clicked() {
     if (m_voiceInput->isBusy())
         return;
     // Our own speech must not be taken for the command; it comes back afterwards.
-    m_pausedForVoiceCommand = Talker->isSpeaking() && !Talker->isPaused();
+    m_pausedForVoiceCommand = Talker->state() == speech::Engine::State::Speaking;
     if (m_pausedForVoiceCommand)
         Talker->pause();
     showStatus(tr("Getting ready..."), StatusLasts::UntilReplaced);
@@ -223,7 +226,7 @@ void Form1::onVoiceCommandHeard(int command, const QString &words) {
 void Form1::onVoiceCommandFailed(const QString &reason) {
     showStatus(QString(), StatusLasts::UntilReplaced);
     resumeAfterVoiceCommand();
-    QMessageBox::warning(this, app::kAppTitle, reason);
+    QMessageBox::warning(this, parlivo::kAppTitle, reason);
 }
 
 void Form1::onTalkerErrorOccurred(const speech::EngineError &error) {
@@ -245,9 +248,9 @@ void Form1::showStatus(const QString &text, StatusLasts lasts) {
 }
 
 void Form1::resumeAfterVoiceCommand() {
-    // Only if we paused it, and the pause button still says speech is not paused.
-    if (std::exchange(m_pausedForVoiceCommand, false) && Command2->text() == speech::kPauseCaption)
-        app::runGuarded(this, [this] { Talker->resume(); });
+    // Only if we paused it and the user has not paused or resumed since.
+    if (std::exchange(m_pausedForVoiceCommand, false))
+        ui::runGuarded(this, [this] { Talker->resume(); });
 }
 
 void Form1::onCommand5Clicked() {
@@ -263,27 +266,27 @@ void Form1::onMnuItemSaveDocumentClicked() {
 }
 
 void Form1::onMnuItemExporttoWavClicked() {
-    app::runGuarded(this,
+    ui::runGuarded(this,
                     [this] { audioexport::exportDocument(this, m_document->text(), *Talker); });
 }
 
 void Form1::onMnuItemExitClicked() {
-    app::runGuarded(this, [this] { close(); });
+    ui::runGuarded(this, [this] { close(); });
 }
 
 void Form1::onMnuItemCopyClicked() {
-    app::runGuarded(this, [this] { clipboard::copySelection(*m_document); });
+    ui::runGuarded(this, [this] { clipboard::copySelection(*m_document); });
 }
 
 void Form1::onMnuItemPasteClicked() {
-    app::runGuarded(this, [this] { clipboard::pasteAtEnd(*m_document); });
+    ui::runGuarded(this, [this] { clipboard::pasteAtEnd(*m_document); });
 }
 
 void Form1::onMnuItemOptionClicked() {
-    app::runGuarded(this, [this] {
+    ui::runGuarded(this, [this] {
         // A fresh dialog each time, with no owner: it starts from its design values and blocks
         // the whole application while it is open.
-        frmOptions dialog([this]() -> speech::SpeechEngine & { return *Talker; });
+        frmOptions dialog([this]() -> speech::Engine & { return *Talker; });
         dialog.setWindowModality(Qt::ApplicationModal);
         dialog.exec();
     });

@@ -1,6 +1,8 @@
 #pragma once
 // The main window: the text area, the playback buttons, the menus and the one speech engine.
 
+#include "Engine.h"
+
 #include <QMainWindow>
 
 #include <memory>
@@ -14,10 +16,6 @@ class QPushButton;
 class QTimer;
 class DocumentText;
 
-namespace speech {
-class EngineError;
-class SpeechEngine;
-} // namespace speech
 namespace readmode {
 class ReadMode;
 }
@@ -28,10 +26,14 @@ class VoiceCommandInput;
 class Form1 : public QMainWindow {
     Q_OBJECT
 public:
-    explicit Form1(QWidget *parent = nullptr);
+    // `talker` empty: the real engine. Window tests that are not about speech give a fake.
+    explicit Form1(std::unique_ptr<speech::Engine> talker = {}, QWidget *parent = nullptr);
     ~Form1() override;
 
-    speech::SpeechEngine &talker() { return *Talker; }
+    speech::Engine &talker() { return *Talker; }
+    // The user paused speech (the pause button offers "RES"); a pause of our own while "Give
+    // Command" listens does not count.
+    bool isPausedByUser() const { return Talker->isPaused() && !m_pausedForVoiceCommand; }
     DocumentText &document() { return *m_document; }
     readmode::ReadMode &readMode() { return *m_readMode; }
 
@@ -86,7 +88,7 @@ private:
     enum class StatusLasts { UntilReplaced, AFewSeconds, UntilNextSpeak };
     void showStatus(const QString &text, StatusLasts lasts);
 
-    std::unique_ptr<speech::SpeechEngine> Talker;
+    std::unique_ptr<speech::Engine> Talker;
     std::unique_ptr<DocumentText> m_document;
     readmode::ReadMode *m_readMode = nullptr; // owned by Text1
     // Made on the first "Give Command"; a child of the window.

@@ -3,7 +3,7 @@
 #include "ErrorBox.h"
 #include "Form1.h"
 #include "PlaybackControls.h"
-#include "SpeechEngine.h"
+#include "Engine.h"
 
 #include <QAction>
 #include <QPushButton>
@@ -20,9 +20,8 @@ bool performVoiceCommand(Form1 &window, Command command) {
         return true;
     case Command::Pause:
     case Command::Resume: {
-        const QString offered =
-            command == Command::Pause ? speech::kPauseCaption : speech::kResumeCaption;
-        if (window.Command2->text() != offered)
+        // Only what the pause button offers: "pause" while paused does nothing.
+        if (window.isPausedByUser() != (command == Command::Resume))
             return false;
         window.Command2->click();
         return true;
@@ -32,8 +31,8 @@ bool performVoiceCommand(Form1 &window, Command command) {
         return true;
     case Command::Faster:
     case Command::Slower:
-        runGuarded(&window, [&window, command] {
-            speech::SpeechEngine &talker = window.talker();
+        ui::runGuarded(&window, [&window, command] {
+            speech::Engine &talker = window.talker();
             talker.setSpeed(
                 voicecommands::steppedSpeed(talker.speed(), command == Command::Faster));
         });

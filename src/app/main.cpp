@@ -20,14 +20,15 @@ int main(int argc, char *argv[]) {
     {
         QApplication app(argc, argv);
         // Arguments are ignored: the program always starts with an empty text.
-        auto *window = new Form1; // deletes itself when closed
+        auto talker = std::make_unique<speech::SpeechEngine>();
         if (qEnvironmentVariableIsSet("PARLIVO_REPORT_STARTUP")) {
             // For the start-up benchmark: when the window is up and when speech could start.
-            QObject::connect(&window->talker(), &speech::SpeechEngine::workerReady, [] {
+            QObject::connect(talker.get(), &speech::SpeechEngine::workerReady, [] {
                 std::printf("worker-ready %lld\n", static_cast<long long>(monotonicNs()));
                 std::fflush(stdout);
             });
         }
+        auto *window = new Form1(std::move(talker)); // deletes itself when closed
         window->show();
         if (qEnvironmentVariableIsSet("PARLIVO_REPORT_STARTUP")) {
             std::printf("shown %lld\n", static_cast<long long>(monotonicNs()));

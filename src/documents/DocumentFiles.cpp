@@ -1,5 +1,7 @@
 #include "DocumentFiles.h"
 
+#include "AppTitle.h"
+
 #include "DocumentIo.h"
 #include "DocumentText.h"
 #include "FileAccess.h"
@@ -18,10 +20,9 @@ namespace documents {
 
 namespace {
 
-const QString kTitle = QStringLiteral("Parlivo");
 
 void showFailure(QWidget *parent, const QString &what, const QString &path, const QString &why) {
-    QMessageBox box(QMessageBox::Critical, kTitle,
+    QMessageBox box(QMessageBox::Critical, parlivo::kAppTitle,
                     what.arg(QDir::toNativeSeparators(path)) + QLatin1String("\n\n") + why + '.',
                     QMessageBox::Ok, parent);
     box.exec();
@@ -97,7 +98,7 @@ void saveDocument(QWidget *parent, QFileDialog &dialog, const DocumentText &docu
         showFailure(parent, failure, path, QObject::tr("There is not enough memory for it"));
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, kTitle,
+    QMessageBox box(QMessageBox::NoIcon, parlivo::kAppTitle,
                     QObject::tr("Your file(s) has been successfully saved. You can now run the "
                                 "client with your new settings."),
                     QMessageBox::Ok, parent);

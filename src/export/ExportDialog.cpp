@@ -1,8 +1,10 @@
 #include "ExportDialog.h"
 
+#include "AppTitle.h"
+
 #include "ExportError.h"
 #include "Exporter.h"
-#include "SpeechEngine.h"
+#include "Engine.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,7 +24,6 @@ namespace audioexport {
 
 namespace {
 
-const QString kTitle = QStringLiteral("Parlivo");
 constexpr int kProgressSteps = 1000;
 
 struct Choice {
@@ -94,7 +95,7 @@ struct Outcome {
 Outcome runInBackground(QWidget *parent, const ExportRequest &request) {
     QProgressDialog progress(parent);
     progress.setObjectName(QStringLiteral("ExportProgress"));
-    progress.setWindowTitle(kTitle);
+    progress.setWindowTitle(parlivo::kAppTitle);
     progress.setLabelText(progressText(request.path, {}, 0));
     progress.setRange(0, kProgressSteps);
     progress.setWindowModality(Qt::WindowModal);
@@ -158,7 +159,7 @@ Outcome runInBackground(QWidget *parent, const ExportRequest &request) {
 
 } // namespace
 
-void exportDocument(QWidget *parent, const QString &text, const speech::SpeechEngine &talker) {
+void exportDocument(QWidget *parent, const QString &text, const speech::Engine &talker) {
     const std::optional<Choice> choice = choosePath(parent);
     if (!choice)
         return;
@@ -174,13 +175,13 @@ void exportDocument(QWidget *parent, const QString &text, const speech::SpeechEn
     const QString where = QDir::toNativeSeparators(request.path);
     if (outcome.error) {
         QMessageBox box(
-            QMessageBox::Critical, kTitle,
+            QMessageBox::Critical, parlivo::kAppTitle,
             QObject::tr("Could not export the text to \"%1\". Nothing was written.").arg(where) +
                 QLatin1String("\n\n") + outcome.error->description() + '.',
             QMessageBox::Ok, parent);
         box.exec();
     } else if (outcome.result.completed) {
-        QMessageBox box(QMessageBox::NoIcon, kTitle,
+        QMessageBox box(QMessageBox::NoIcon, parlivo::kAppTitle,
                         QObject::tr("The text was exported to \"%1\" (%2 of audio).")
                             .arg(where, formatDuration(outcome.result.seconds())),
                         QMessageBox::Ok, parent);

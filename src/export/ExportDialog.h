@@ -7,13 +7,13 @@
 class QWidget;
 
 namespace speech {
-class SpeechEngine;
+class Engine;
 }
 
 namespace audioexport {
 
 // Renders `text` with the voice and speed `talker` speaks with. Every outcome is shown to the
 // user; nothing is thrown.
-void exportDocument(QWidget *parent, const QString &text, const speech::SpeechEngine &talker);
+void exportDocument(QWidget *parent, const QString &text, const speech::Engine &talker);
 
 } // namespace audioexport

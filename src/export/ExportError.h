@@ -1,11 +1,11 @@
 #pragma once
 // A failure of an export, with a number and a description the window can show as it is.
 
-#include "EngineError.h"
+#include "NumberedError.h"
 
 namespace audioexport {
 
-class ExportError : public speech::NumberedError {
+class ExportError : public parlivo::NumberedError {
 public:
     enum Number {
         FileCreate = 1,  // the temporary file could not be made in the target folder

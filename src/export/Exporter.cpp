@@ -1,6 +1,7 @@
 #include "Exporter.h"
 
 #include "ExportError.h"
+#include "Speeds.h"
 #include "Segments.h"
 #include "SynthClient.h"
 #include "WorkerLane.h"
@@ -20,7 +21,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kCancelPoll{20};
 constexpr std::chrono::milliseconds kProgressInterval{100};
 
-constexpr int kDefaultWpm = 175;
 // About two minutes of speech at the default speed, twice what a lane holds: a lane renders half
 // a segment ahead while the file takes the others', and the rest while the file takes its own,
 // so two lanes keep two cores busy. Larger segments would stall the lanes on full queues,
@@ -29,8 +29,8 @@ constexpr qsizetype kSegmentUnitsAtDefaultSpeed = 2000;
 
 // Slower speech makes more audio of the same text: keep the audio per segment about the same.
 qsizetype segmentUnits(int wpm) {
-    const int speed = wpm > 0 ? wpm : kDefaultWpm;
-    return std::clamp<qsizetype>(kSegmentUnitsAtDefaultSpeed * speed / kDefaultWpm, 500, 6000);
+    const int speed = wpm > 0 ? wpm : parlivo::kDefaultWpm;
+    return std::clamp<qsizetype>(kSegmentUnitsAtDefaultSpeed * speed / parlivo::kDefaultWpm, 500, 6000);
 }
 
 // The rate of a text with no audio at all (the file must still say something): what the

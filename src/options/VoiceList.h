@@ -1,7 +1,7 @@
 #pragma once
 // How the voice choice lists the synthesisers' voices.
 
-#include "SpeechEngine.h"
+#include "Engine.h"
 
 #include <QList>
 #include <QString>

@@ -2,7 +2,8 @@
 
 #include "ErrorBox.h"
 #include "Placement.h"
-#include "SpeechEngine.h"
+#include "Speeds.h"
+#include "Engine.h"
 #include "VoiceList.h"
 
 #include <QComboBox>
@@ -13,10 +14,10 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-using app::makeButton;
-using app::twips;
+using ui::makeButton;
+using ui::twips;
 
-frmOptions::frmOptions(std::function<speech::SpeechEngine &()> talker)
+frmOptions::frmOptions(std::function<speech::Engine &()> talker)
     : QDialog(nullptr)
     , m_talker(std::move(talker)) {
     setObjectName(QStringLiteral("frmOptions"));
@@ -35,10 +36,10 @@ frmOptions::frmOptions(std::function<speech::SpeechEngine &()> talker)
     Frame2 = new QGroupBox(QStringLiteral("Speed"), this);
     Frame2->setObjectName(QStringLiteral("Frame2"));
     Frame2->setGeometry(twips(2400, 120, 2175, 1695));
-    Label3 = new app::CaptionLabel(QStringLiteral("Set speed here:"), Frame2);
+    Label3 = new ui::CaptionLabel(QStringLiteral("Set speed here:"), Frame2);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setGeometry(twips(120, 240, 1935, 255));
-    Label2 = new app::CaptionLabel(QStringLiteral("Speed Factor:"), Frame2);
+    Label2 = new ui::CaptionLabel(QStringLiteral("Speed Factor:"), Frame2);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setGeometry(twips(120, 1320, 1935, 255));
 
@@ -46,13 +47,13 @@ frmOptions::frmOptions(std::function<speech::SpeechEngine &()> talker)
     Slider1 = new QSlider(Qt::Horizontal, this);
     Slider1->setObjectName(QStringLiteral("Slider1"));
     Slider1->setGeometry(twips(2520, 720, 1935, 615));
-    Slider1->setRange(speech::SpeechEngine::kMinSpeed, speech::SpeechEngine::kMaxSpeed);
+    Slider1->setRange(parlivo::kMinWpm, parlivo::kMaxWpm);
     Slider1->setSingleStep(1);
     Slider1->setPageStep(5);
     Slider1->setTickPosition(QSlider::TicksBelow);
     Slider1->setTickInterval(1);
     // Set before connecting, so that opening the dialog sends nothing to the engine.
-    Slider1->setValue(speech::SpeechEngine::kMinSpeed);
+    Slider1->setValue(parlivo::kMinWpm);
     Slider1->setAccessibleName(tr("Speed"));
     Slider1->raise();
 
@@ -65,7 +66,7 @@ frmOptions::frmOptions(std::function<speech::SpeechEngine &()> talker)
     setTabOrder(Command1, Command2);
 
     fillVoices();
-    connect(&m_talker(), &speech::SpeechEngine::voicesChanged, this, &frmOptions::fillVoices);
+    connect(&m_talker(), &speech::Engine::voicesChanged, this, &frmOptions::fillVoices);
     connect(Slider1, &QSlider::valueChanged, this, &frmOptions::onSlider1Scrolled);
     connect(Command1, &QPushButton::clicked, this, &frmOptions::onCommand1Clicked);
     connect(Command2, &QPushButton::clicked, this, &frmOptions::onCommand2Clicked);
@@ -98,7 +99,7 @@ void frmOptions::keyPressEvent(QKeyEvent *event) {
 
 void frmOptions::onSlider1Scrolled(int position) {
     // The label first, then the engine, for every position the user passes through.
-    app::runGuarded(this, [this, position] {
+    ui::runGuarded(this, [this, position] {
         Label2->setText(QStringLiteral("Speed Factor: ") + QString::number(position));
         m_talker().setSpeed(Slider1->value());
     });
@@ -106,7 +107,7 @@ void frmOptions::onSlider1Scrolled(int position) {
 
 void frmOptions::onCommand1Clicked() {
     // A preview: what was being read goes on (or stays paused) where it was afterwards.
-    app::runGuarded(this, [this] { m_talker().speakPreview(kTestSentence); });
+    ui::runGuarded(this, [this] { m_talker().speakPreview(kTestSentence); });
 }
 
 void frmOptions::onCommand2Clicked() {
@@ -114,6 +115,6 @@ void frmOptions::onCommand2Clicked() {
 }
 
 void frmOptions::onCboVoiceActivated(int index) {
-    app::runGuarded(this,
+    ui::runGuarded(this,
                     [this, index] { m_talker().setVoice(cboVoice->itemData(index).toString()); });
 }

@@ -13,14 +13,14 @@ class QPushButton;
 class QSlider;
 
 namespace speech {
-class SpeechEngine;
+class Engine;
 }
 
 class frmOptions : public QDialog {
     Q_OBJECT
 public:
     // `talker` reaches the main window's one engine; the dialog keeps none of its own.
-    explicit frmOptions(std::function<speech::SpeechEngine &()> talker);
+    explicit frmOptions(std::function<speech::Engine &()> talker);
 
     static inline const QString kTestSentence =
         QStringLiteral("This is a test of the diction settings.");
@@ -46,5 +46,5 @@ private slots:
 private:
     void fillVoices();
 
-    std::function<speech::SpeechEngine &()> m_talker;
+    std::function<speech::Engine &()> m_talker;
 };

@@ -1,6 +1,6 @@
 #include "ReadMode.h"
 
-#include "SpeechEngine.h"
+#include "Engine.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -20,7 +20,7 @@ QString accessibleName(bool on) {
 }
 } // namespace
 
-ReadMode::ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::SpeechEngine &engine,
+ReadMode::ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::Engine &engine,
                    Actions actions)
     : QObject(&edit)
     , m_edit(edit)
@@ -34,7 +34,7 @@ ReadMode::ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::SpeechEngi
     m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, &ReadMode::poll);
     // The end of speech takes the highlight away at once, not at the next poll.
-    connect(&m_engine, &speech::SpeechEngine::speakingChanged, this, &ReadMode::poll);
+    connect(&m_engine, &speech::Engine::stateChanged, this, &ReadMode::poll);
     connect(m_edit.document(), &QTextDocument::contentsChange, this, [this] {
         m_edited = true;
         m_positions.reset();

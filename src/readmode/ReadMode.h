@@ -18,7 +18,7 @@ class QPlainTextEdit;
 class QPushButton;
 
 namespace speech {
-class SpeechEngine;
+class Engine;
 }
 
 namespace readmode {
@@ -32,7 +32,7 @@ public:
         std::function<QString()> documentText; // the whole text in CRLF form
     };
 
-    ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::SpeechEngine &engine,
+    ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::Engine &engine,
              Actions actions);
 
     void setOn(bool on);
@@ -66,7 +66,7 @@ private:
 
     QPlainTextEdit &m_edit;
     QPushButton &m_button;
-    speech::SpeechEngine &m_engine;
+    speech::Engine &m_engine;
     Actions m_actions;
     QObject *m_viewport; // the text area's, which clicks land on
     QTimer m_poll;

@@ -1,10 +1,10 @@
 #include "PlaybackControls.h"
 
-#include "SpeechEngine.h"
+#include "Engine.h"
 
 namespace speech {
 
-void speakWholeText(SpeechEngine &engine, const QString &text) noexcept {
+void speakWholeText(Engine &engine, const QString &text) noexcept {
     try {
         engine.speak(text);
     } catch (...) {
@@ -12,7 +12,7 @@ void speakWholeText(SpeechEngine &engine, const QString &text) noexcept {
     }
 }
 
-QString togglePause(SpeechEngine &engine, const QString &caption) {
+QString togglePause(Engine &engine, const QString &caption) {
     if (caption == kPauseCaption) {
         engine.pause();
         return kResumeCaption;
@@ -21,6 +21,6 @@ QString togglePause(SpeechEngine &engine, const QString &caption) {
     return kPauseCaption;
 }
 
-void stopSpeaking(SpeechEngine &engine) { engine.stop(); }
+void stopSpeaking(Engine &engine) { engine.stop(); }
 
 } // namespace speech

@@ -5,19 +5,19 @@
 
 namespace speech {
 
-class SpeechEngine;
+class Engine;
 
 inline const QString kPauseCaption = QStringLiteral("||");
 inline const QString kResumeCaption = QStringLiteral("RES");
 
 // ">": speaks the whole text. Every failure is ignored: nothing is shown.
-void speakWholeText(SpeechEngine &engine, const QString &text) noexcept;
+void speakWholeText(Engine &engine, const QString &text) noexcept;
 
 // "||" / "RES": pauses when the caption is exactly "||", resumes otherwise, and returns the
 // caption the button must show next. Throws EngineError before any caption change.
-QString togglePause(SpeechEngine &engine, const QString &caption);
+QString togglePause(Engine &engine, const QString &caption);
 
 // "ST": stops; the pause caption is not touched.
-void stopSpeaking(SpeechEngine &engine);
+void stopSpeaking(Engine &engine);
 
 } // namespace speech

@@ -2,10 +2,12 @@
 
 #include "AudioOutput.h"
 #include "PcmQueue.h"
+#include "ReplyReader.h"
 #include "SynthClient.h"
 
 #include <QMediaDevices>
 #include <QMetaObject>
+#include <QThread>
 
 #include <algorithm>
 #include <chrono>
@@ -18,13 +20,15 @@ namespace proto = parlivo::proto;
 namespace {
 // Half a second of queued audio at espeak-ng's rate; the worker's pipe holds a little more.
 constexpr std::size_t kQueueSamples = 11025;
-// The synthesisers' rates, to open the stream before the first audio says which it is.
+// espeak-ng's rate: the stream is opened at it before the voices are known.
 constexpr int kEspeakRate = 22050;
-constexpr int kFliteRate = 16000;
 } // namespace
 
+// Every public function is the UI thread's; a call from elsewhere would race the handlers.
+#define PARLIVO_ON_UI_THREAD() Q_ASSERT(QThread::currentThread() == thread())
+
 SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
-    : QObject(parent)
+    : Engine(parent)
     , m_queue(std::make_unique<PcmQueue>(kQueueSamples))
     , m_timeline(std::make_unique<Timeline>())
     , m_voice(defaultVoiceFor(QLocale::system())) {
@@ -49,52 +53,25 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
     connect(m_output, &AudioOutput::drained, this, &SpeechEngine::onDrained);
     m_audioThread.start();
 
-    SynthClient::Handlers handlers;
-    handlers.audio = [this](proto::Audio &audio) {
-        if (audio.id != m_queue->generation())
-            return;
-        if (!m_firstAudioSeen.exchange(true)) {
-            const int rate = static_cast<int>(audio.sampleRate);
-            QMetaObject::invokeMethod(m_output, [this, rate] { m_output->play(rate); });
-        }
-        m_timeline->addWords(audio.id, audio.marks);
-        m_timeline->forgetBefore(m_output->heardSamples());
-        m_queue->push(audio.id, audio.samples.data(), audio.samples.size());
-    };
-    handlers.sentence = [this](const proto::Sentence &s) {
-        m_timeline->addSentence(s);
-    };
-    handlers.done = [this](const proto::Done &done) {
-        m_queue->finish(done.id);
-    };
-    handlers.error = [this](const proto::Error &error) {
-        if (error.id != 0 && error.id != m_queue->generation())
-            return;
-        m_queue->finish(error.id);
-        const QString text = QString::fromStdString(error.message);
-        QMetaObject::invokeMethod(
-            this, [this, text] { emit errorOccurred(EngineError(EngineError::Synthesis, text)); });
-    };
-    handlers.ready = [this] {
-        QMetaObject::invokeMethod(this, [this] { emit workerReady(); });
-    };
-    handlers.voices = [this](const proto::Voices &list) {
-        QList<Voice> voices;
-        for (const auto &v : list.voices)
-            voices.append({QString::fromStdString(v.id), QString::fromStdString(v.name),
-                           QString::fromStdString(v.language), QString::fromStdString(v.engine)});
-        QMetaObject::invokeMethod(this, [this, voices] {
+    m_replies = std::make_unique<ReplyReader>(*m_queue, *m_timeline, *m_output, m_firstAudioSeen);
+    connect(m_replies.get(), &ReplyReader::workerReady, this, &SpeechEngine::workerReady,
+            Qt::QueuedConnection);
+    connect(
+        m_replies.get(), &ReplyReader::synthesisFailed, this,
+        [this](const QString &text) { emit errorOccurred(EngineError(EngineError::Synthesis, text)); },
+        Qt::QueuedConnection);
+    connect(
+        m_replies.get(), &ReplyReader::voicesListed, this,
+        [this](const QList<Voice> &voices) {
             m_voices = voices;
             emit voicesChanged();
-        });
-    };
-    handlers.died = [this](int status) {
-        m_queue->finish(m_queue->generation());
-        QMetaObject::invokeMethod(this, [this, status] { onWorkerDied(status); });
-    };
+        },
+        Qt::QueuedConnection);
+    connect(m_replies.get(), &ReplyReader::workerDied, this, &SpeechEngine::onWorkerDied,
+            Qt::QueuedConnection);
     m_client = std::make_unique<SynthClient>(workerProgram.isEmpty() ? SynthClient::defaultProgram()
                                                                      : workerProgram,
-                                             std::move(handlers));
+                                             m_replies->handlers());
     try {
         m_client->ensureRunning();
         m_client->listVoices();
@@ -128,11 +105,8 @@ void SpeechEngine::ensureAudioDevice() const {
         throw EngineError(EngineError::NoAudioDevice, tr("No audio output device is available"));
 }
 
-void SpeechEngine::speak(const QString &text) {
-    speak(text, 0);
-}
-
 void SpeechEngine::speak(const QString &text, qsizetype from) {
+    PARLIVO_ON_UI_THREAD();
     ensureAudioDevice();
     m_client->ensureRunning();
     m_interrupted.reset();
@@ -145,8 +119,30 @@ void SpeechEngine::speak(const QString &text, qsizetype from) {
     ++m_session;
     startRequest(std::clamp<qsizetype>(from, 0, text.size()));
     // Have the sound server's stream ready by the time the first audio arrives.
-    const int rate = m_voice.startsWith(QLatin1String("flite:")) ? kFliteRate : kEspeakRate;
+    const int rate = voiceRate();
     QMetaObject::invokeMethod(m_output, [this, rate] { m_output->prepare(rate); });
+    emit speechStarted({m_session, m_text, m_requestStart, false});
+}
+
+int SpeechEngine::voiceRate() const {
+    for (const Voice &v : m_voices)
+        if (v.id == m_voice && v.sampleRate > 0)
+            return v.sampleRate;
+    return kEspeakRate;
+}
+
+Engine::State SpeechEngine::state() const {
+    if (m_paused)
+        return State::Paused;
+    return m_speaking ? State::Speaking : State::Idle;
+}
+
+void SpeechEngine::updateState() {
+    const State now = state();
+    if (now == m_reportedState)
+        return;
+    m_reportedState = now;
+    emit stateChanged(now);
 }
 
 void SpeechEngine::startRequest(qsizetype from) {
@@ -164,6 +160,7 @@ void SpeechEngine::startRequest(qsizetype from) {
 }
 
 void SpeechEngine::speakPreview(const QString &text) {
+    PARLIVO_ON_UI_THREAD();
     ensureAudioDevice();
     m_client->ensureRunning();
     // A second preview replaces the first, not what the first interrupted.
@@ -178,13 +175,14 @@ void SpeechEngine::speakPreview(const QString &text) {
     m_text = text;
     ++m_session;
     startRequest(0);
-    const int rate = m_voice.startsWith(QLatin1String("flite:")) ? kFliteRate : kEspeakRate;
+    const int rate = voiceRate();
     QMetaObject::invokeMethod(m_output, [this, rate] { m_output->prepare(rate); });
     if (m_outputHeld) {
         // Heard at once, through the pause; the pause itself stays (isPaused()).
         m_outputHeld = false;
         QMetaObject::invokeMethod(m_output, [this] { m_output->resumeOutput(); });
     }
+    emit speechStarted({m_session, m_text, 0, true});
 }
 
 void SpeechEngine::goOnAfterPreview() {
@@ -202,9 +200,11 @@ void SpeechEngine::goOnAfterPreview() {
     m_text = interrupted->text;
     m_session = interrupted->session;
     startRequest(interrupted->from);
+    emit speechStarted({m_session, m_text, m_requestStart, false});
 }
 
 void SpeechEngine::stop() {
+    PARLIVO_ON_UI_THREAD();
     m_interrupted.reset();
     m_previewOverIdle = false;
     if (m_paused != m_outputHeld)
@@ -225,24 +225,30 @@ void SpeechEngine::dropRequest() {
 }
 
 void SpeechEngine::pause() {
+    PARLIVO_ON_UI_THREAD();
     m_paused = true;
     m_outputHeld = true;
     QMetaObject::invokeMethod(m_output, [this] { m_output->pauseOutput(); });
+    updateState();
 }
 
 void SpeechEngine::resume() {
+    PARLIVO_ON_UI_THREAD();
     m_paused = false;
     m_outputHeld = false;
     QMetaObject::invokeMethod(m_output, [this] { m_output->resumeOutput(); });
+    updateState();
 }
 
 void SpeechEngine::setSpeed(int wpm) {
+    PARLIVO_ON_UI_THREAD();
     m_wpm = wpm;
     restartFromHeardWord();
     emit speedChanged(wpm);
 }
 
 void SpeechEngine::setVoice(const QString &id) {
+    PARLIVO_ON_UI_THREAD();
     m_voice = id;
     restartFromHeardWord();
 }
@@ -313,7 +319,7 @@ void SpeechEngine::setSpeaking(bool speaking) {
     if (m_speaking == speaking)
         return;
     m_speaking = speaking;
-    emit speakingChanged(speaking);
+    updateState();
 }
 
 } // namespace speech

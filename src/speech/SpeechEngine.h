@@ -1,9 +1,13 @@
 #pragma once
 // Talker: the window's speech engine. Every call returns at once; speech goes on in the worker
 // process and on the audio thread.
+//
+// Threads: every public function runs on the UI thread. Audio arrives on the worker client's
+// reader thread (ReplyReader, in the .cpp), which only feeds the PCM queue and the timeline;
+// everything else it hears is handed to the UI thread as a queued call. The AudioOutput lives on
+// the audio thread and is only ever called there, through queued calls.
 
-#include "EngineError.h"
-#include "Timeline.h"
+#include "Engine.h"
 
 #include <QLocale>
 #include <QObject>
@@ -18,62 +22,35 @@ namespace speech {
 
 class AudioOutput;
 class PcmQueue;
+class ReplyReader;
 class SynthClient;
 
-struct Voice {
-    QString id;
-    QString name;
-    QString language;
-    QString engine;
-};
-
-class SpeechEngine : public QObject {
+class SpeechEngine final : public Engine {
     Q_OBJECT
 public:
-    static constexpr int kMinSpeed = 50;
-    static constexpr int kMaxSpeed = 510;
-
     // `workerProgram` empty: the parlivo-synth next to this program. The worker is started here,
     // so that the first speak() does not pay for it; a failure is reported by speak().
     explicit SpeechEngine(QObject *parent = nullptr, const QString &workerProgram = {});
     ~SpeechEngine() override;
 
-    // Replaces whatever is queued or playing. While paused, loads the text and stays silent.
-    // Throws EngineError (no audio device, worker cannot start).
-    void speak(const QString &text);
-    // Speaks `text` from UTF-16 offset `from` to its end; offsets reported stay those of `text`.
-    void speak(const QString &text, qsizetype from);
-    // Speaks `text` at once, also while paused, as an interruption: once it has been heard,
-    // whatever it interrupted is back as it was: speech goes on from the word it was cut at, paused
-    // speech stays paused there (resume() carries it on), and idle stays idle. speak() or stop()
-    // meanwhile replace or end both. Throws as speak() does.
-    void speakPreview(const QString &text);
+    void speak(const QString &text, qsizetype from = 0) override;
+    void speakPreview(const QString &text) override;
     bool isPreviewing() const { return m_interrupted.has_value(); }
-    // Drops everything queued; the paused state stays as it is.
-    void stop();
-    // Sets the paused state (also when idle) and silences output at once.
-    void pause();
-    void resume();
-    // Words per minute; applies from the word being heard. 0 is the synthesiser's default.
-    void setSpeed(int wpm);
-    int speed() const { return m_wpm; }
-    // Applies from the word being heard, like the speed.
-    void setVoice(const QString &id);
-    QString voice() const { return m_voice; }
-    // Every voice the synthesisers offer; empty until the worker has answered (voicesChanged).
-    QList<Voice> voices() const { return m_voices; }
+    void stop() override;
+    void pause() override;
+    void resume() override;
+    void setSpeed(int wpm) override;
+    int speed() const override { return m_wpm; }
+    void setVoice(const QString &id) override;
+    QString voice() const override { return m_voice; }
+    QList<Voice> voices() const override { return m_voices; }
 
-    bool isPaused() const { return m_paused.load(); }
-    bool isSpeaking() const { return m_speaking; }
-    // Names what is being heard: each speak() and speakPreview() starts a new session, and speech
-    // that a preview interrupted gets its own back when it goes on. A speed or voice change goes
-    // on with the same text and keeps it, so a caller can tell whether what is heard is still
-    // what it asked for.
-    quint64 speechSession() const { return m_session; }
+    State state() const override;
+    bool isSpeaking() const override { return m_speaking; }
+    quint64 speechSession() const override { return m_session; }
 
-    // The word and sentence being heard, as ranges of the text last given to speak().
-    std::optional<TextRange> currentWord() const;
-    std::optional<TextRange> currentSentence() const;
+    std::optional<TextRange> currentWord() const override;
+    std::optional<TextRange> currentSentence() const override;
 
     // For measurements and tests.
     qint64 workerPid() const;
@@ -87,13 +64,8 @@ public:
     static QString defaultVoiceFor(const QLocale &locale);
 
 signals:
-    void speakingChanged(bool speaking);
-    void voicesChanged();
     // The synthesis worker has started and is ready for requests.
     void workerReady();
-    // Emitted by setSpeed(), after the new speed is in force.
-    void speedChanged(int wpm);
-    void errorOccurred(const speech::EngineError &error);
 
 private:
     void startRequest(qsizetype from);
@@ -104,6 +76,10 @@ private:
     void onWorkerDied(int status);
     void onDrained(quint64 generation);
     void setSpeaking(bool speaking);
+    // Tells stateChanged() listeners if state() is no longer what they last heard.
+    void updateState();
+    // The rate the current voice speaks at, to open the stream before its first audio.
+    int voiceRate() const;
     // After a preview: what it interrupted, back where it was.
     void goOnAfterPreview();
 
@@ -115,6 +91,7 @@ private:
     std::atomic<bool> m_firstAudioSeen{false};
     QThread m_audioThread;
     AudioOutput *m_output = nullptr; // lives on m_audioThread
+    std::unique_ptr<ReplyReader> m_replies; // its handlers run on the client's reader thread
     std::unique_ptr<SynthClient> m_client;
 
     QString m_text; // what the last speak() was given
@@ -125,6 +102,7 @@ private:
     QString m_voice;
     QList<Voice> m_voices;
     bool m_speaking = false;
+    State m_reportedState = State::Idle;
     // What a preview interrupted: the text, where to go on from, and its session.
     struct Interrupted {
         QString text;

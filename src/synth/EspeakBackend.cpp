@@ -94,7 +94,8 @@ std::vector<proto::VoiceInfo> EspeakBackend::voices() {
         const std::string language = firstLanguage(v->languages);
         if (language.empty() || !v->name)
             continue;
-        result.push_back({"espeak:" + language, v->name, language, "espeak-ng"});
+        result.push_back({"espeak:" + language, v->name, language, "espeak-ng",
+                          static_cast<std::uint32_t>(m_sampleRate)});
     }
     return result;
 }

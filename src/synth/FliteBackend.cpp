@@ -57,7 +57,8 @@ std::vector<proto::VoiceInfo> FliteBackend::voices() {
     std::vector<proto::VoiceInfo> out;
     for (const KnownVoice &v : kKnown)
         out.push_back({std::string("flite:") + v.id, v.name,
-                       std::string(v.id) == "awb" ? "en-gb-scotland" : "en-us", "flite"});
+                       std::string(v.id) == "awb" ? "en-gb-scotland" : "en-us", "flite",
+                       std::uint32_t{kRate}});
     return out;
 }
 

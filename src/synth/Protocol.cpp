@@ -194,6 +194,7 @@ struct Encoder {
             o.str(v.name);
             o.str(v.language);
             o.str(v.engine);
+            o.u32(v.sampleRate);
         }
         return o.finish();
     }
@@ -281,8 +282,8 @@ Message decode(std::span<const std::uint8_t> body) {
     case Type::Voices: {
         Voices m;
         const std::uint32_t count = in.u32();
-        // Each voice takes at least four empty strings' lengths.
-        if (count > in.left() / 16)
+        // Each voice takes at least four empty strings' lengths and its rate.
+        if (count > in.left() / 20)
             throw ProtocolError("voice count larger than the message");
         m.voices.resize(count);
         for (VoiceInfo &v : m.voices) {
@@ -290,6 +291,7 @@ Message decode(std::span<const std::uint8_t> body) {
             v.name = in.str();
             v.language = in.str();
             v.engine = in.str();
+            v.sampleRate = in.u32();
         }
         result = std::move(m);
         break;

@@ -18,7 +18,7 @@ namespace parlivo::proto {
 
 // A frame larger than this is refused; texts are sent in pieces well below it.
 inline constexpr std::uint32_t kMaxFrame = 16u * 1024u * 1024u;
-inline constexpr std::uint32_t kVersion = 1;
+inline constexpr std::uint32_t kVersion = 2;
 
 enum class Type : std::uint8_t {
     // window -> worker
@@ -104,6 +104,7 @@ struct VoiceInfo {
     std::string name;     // shown to the user
     std::string language; // BCP 47-ish tag, e.g. "en-us"
     std::string engine;   // "espeak-ng" or "flite"
+    std::uint32_t sampleRate = 0; // of the audio this voice is spoken in
     bool operator==(const VoiceInfo &) const = default;
 };
 

@@ -1,11 +1,14 @@
 #pragma once
 // Words per minute -> what the synthesisers are asked for.
 
+#include "Speeds.h"
+
 #include <algorithm>
 
 namespace parlivo::synth {
 
-inline constexpr int kEspeakDefaultWpm = 175;
+// What espeak-ng speaks at when asked for nothing in particular.
+inline constexpr int kEspeakDefaultWpm = parlivo::kDefaultWpm;
 inline constexpr int kEspeakFloorWpm = 80;
 
 struct EspeakSpeed {

@@ -1,5 +1,7 @@
 #include "Commands.h"
 
+#include "Speeds.h"
+
 #include <algorithm>
 #include <array>
 #include <sstream>
@@ -24,10 +26,7 @@ constexpr std::array kPhrases{
     CommandPhrase{Command::ReadMode, "read mode"},
 };
 
-constexpr int kDefaultWpm = 175;
 constexpr int kSpeedStep = 25;
-constexpr int kMinWpm = 50;
-constexpr int kMaxWpm = 510;
 
 // "read(2)" -> "read"; silence and noise marks -> empty.
 std::string plainWord(std::string word) {
@@ -73,8 +72,8 @@ std::optional<Command> commandFromWords(std::string_view words) {
 }
 
 int steppedSpeed(int currentWpm, bool faster) {
-    const int from = currentWpm == 0 ? kDefaultWpm : currentWpm;
-    return std::clamp(from + (faster ? kSpeedStep : -kSpeedStep), kMinWpm, kMaxWpm);
+    const int from = currentWpm == 0 ? parlivo::kDefaultWpm : currentWpm;
+    return std::clamp(from + (faster ? kSpeedStep : -kSpeedStep), parlivo::kMinWpm, parlivo::kMaxWpm);
 }
 
 } // namespace voicecommands

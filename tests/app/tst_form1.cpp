@@ -4,6 +4,7 @@
 #include "ErrorBox.h"
 #include "Form1.h"
 #include "MessageBoxes.h"
+#include "RealTalker.h"
 #include "SpeechEngine.h"
 #include "TestMain.h"
 #include "frmOptions.h"
@@ -75,7 +76,7 @@ private slots:
         const auto restore = qScopeGuard([&] { QApplication::setFont(desktop); });
         Form1 w;
         w.show();
-        frmOptions d([&w]() -> speech::SpeechEngine & { return w.talker(); });
+        frmOptions d([&w]() -> speech::Engine & { return w.talker(); });
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w) && QTest::qWaitForWindowExposed(&d));
         d.Label2->setText(QStringLiteral("Speed Factor: 510"));
@@ -239,8 +240,8 @@ private slots:
         QPointer<Form1> w = new Form1;
         w->show();
         w->document().setText(QStringLiteral("Unsaved text is discarded without a question."));
-        QTRY_VERIFY(w->talker().workerPid() > 0);
-        const pid_t pid = pid_t(w->talker().workerPid());
+        QTRY_VERIFY(realTalker(*w).workerPid() > 0);
+        const pid_t pid = pid_t(realTalker(*w).workerPid());
         w->Command1->click();
         w->mnuItemExit->trigger();
         QTRY_VERIFY(w.isNull());      // closed and deleted, no box asked anything
@@ -250,8 +251,8 @@ private slots:
     void closeButtonDoesTheSame() {
         QPointer<Form1> w = new Form1;
         w->show();
-        QTRY_VERIFY(w->talker().workerPid() > 0);
-        const pid_t pid = pid_t(w->talker().workerPid());
+        QTRY_VERIFY(realTalker(*w).workerPid() > 0);
+        const pid_t pid = pid_t(realTalker(*w).workerPid());
         w->close();
         QTRY_VERIFY(w.isNull());
         QCOMPARE(::kill(pid, 0), -1);
@@ -263,7 +264,7 @@ private slots:
         w.document().setText(QStringLiteral("Precious text"));
         NextBoxCatcher catcher;
         catcher.arm();
-        app::runGuarded(&w, [] { throw speech::EngineError(42, QStringLiteral("Engine broke")); });
+        ui::runGuarded(&w, [] { throw speech::EngineError(42, QStringLiteral("Engine broke")); });
         QCOMPARE(catcher.shown.title, QStringLiteral("Parlivo"));
         QVERIFY(catcher.shown.text.contains(QStringLiteral("42")));
         QVERIFY(catcher.shown.text.contains(QStringLiteral("Engine broke")));
@@ -276,10 +277,10 @@ private slots:
         w.show();
         const QString crash = QStringLiteral("s'").repeated(80);
         w.document().setText(crash);
-        QTRY_VERIFY(w.talker().workerPid() > 0);
-        const qint64 pid = w.talker().workerPid();
+        QTRY_VERIFY(realTalker(w).workerPid() > 0);
+        const qint64 pid = realTalker(w).workerPid();
         w.Command1->click();
-        QTRY_VERIFY_WITH_TIMEOUT(w.talker().workerPid() != pid, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(realTalker(w).workerPid() != pid, 10000);
         QCOMPARE(w.document().text(), crash);
         QVERIFY(!QApplication::activeModalWidget()); // ">" shows nothing
         // ... but the status line says why the speech stopped, until the next ">".
@@ -291,7 +292,7 @@ private slots:
         w.document().setText(QStringLiteral("And now something normal."));
         w.Command1->click();
         QCOMPARE(w.lblCommandStatus->text(), QString());
-        QTRY_VERIFY_WITH_TIMEOUT(w.talker().workerPid() > 0 && w.talker().workerPid() != pid, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(realTalker(w).workerPid() > 0 && realTalker(w).workerPid() != pid, 5000);
         w.Command3->click();
     }
 

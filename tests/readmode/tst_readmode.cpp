@@ -3,6 +3,7 @@
 #include "Form1.h"
 #include "HighlightRules.h"
 #include "ReadMode.h"
+#include "RealTalker.h"
 #include "SpeechEngine.h"
 #include "TestMain.h"
 
@@ -220,7 +221,7 @@ private slots:
         w.show();
         w.document().setText(kLong);
         w.Command1->click(); // Read Mode off
-        QTRY_VERIFY_WITH_TIMEOUT(w.talker().firstFrameNs() != 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(realTalker(w).firstFrameNs() != 0, 5000);
         QTest::qWait(300);
         w.Command5->click();
         QTRY_VERIFY_WITH_TIMEOUT(!highlighted(w).isEmpty(), 3000);
@@ -242,7 +243,7 @@ private slots:
         w.document().setText(QStringLiteral("This is a test of the diction settings."));
         w.Command5->click();
         w.talker().speak(QStringLiteral("This is a test of the diction settings."));
-        QTRY_VERIFY_WITH_TIMEOUT(w.talker().firstFrameNs() != 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(realTalker(w).firstFrameNs() != 0, 5000);
         while (w.talker().isSpeaking()) {
             QVERIFY(!w.readMode().wordHighlight());
             QTest::qWait(20);

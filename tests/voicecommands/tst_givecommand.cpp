@@ -5,6 +5,7 @@
 #include "DocumentText.h"
 #include "Form1.h"
 #include "PlaybackControls.h"
+#include "RealTalker.h"
 #include "SpeechEngine.h"
 #include "SpokenAudio.h"
 #include "TestMain.h"
@@ -137,7 +138,7 @@ void TestGiveCommand::readModeBySpeech() {
 }
 
 void TestGiveCommand::stopWhileSpeaking() {
-    speech::SpeechEngine &talker = m_window->talker();
+    speech::SpeechEngine &talker = realTalker(*m_window);
     m_window->document().setText(
         QString("This sentence keeps the speech engine busy. ").repeated(40));
     m_window->Command1->click();
@@ -154,7 +155,7 @@ void TestGiveCommand::stopWhileSpeaking() {
 }
 
 void TestGiveCommand::unrelatedSpeechChangesNothing() {
-    speech::SpeechEngine &talker = m_window->talker();
+    speech::SpeechEngine &talker = realTalker(*m_window);
     m_window->document().setText(
         QString("This sentence keeps the speech engine busy. ").repeated(40));
     m_window->Command1->click();

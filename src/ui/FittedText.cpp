@@ -6,7 +6,7 @@
 #include <QStylePainter>
 #include <algorithm>
 
-namespace app {
+namespace ui {
 
 QFont fittedFont(const QFont &font, const QString &text, QSize room) {
     QFont fitted = font;
@@ -60,4 +60,4 @@ void CaptionLabel::paintEvent(QPaintEvent *) {
                           text(), foregroundRole());
 }
 
-} // namespace app
+} // namespace ui

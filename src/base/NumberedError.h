@@ -1,13 +1,14 @@
 #pragma once
+// The one kind of failure the windows show as it is: a number and a description. The engine's,
+// the export's and the documents' failures are all of this kind, so one error box serves them.
 
-#include <QMetaType>
 #include <QString>
+
 #include <exception>
 #include <string>
 
-namespace speech {
+namespace parlivo {
 
-// A failure with a number and a description, as the error box shows it.
 class NumberedError : public std::exception {
 public:
     NumberedError() = default;
@@ -26,19 +27,4 @@ private:
     std::string m_what;
 };
 
-// A failure of the speech engine.
-class EngineError : public NumberedError {
-public:
-    enum Number {
-        NoAudioDevice = 1,
-        WorkerStart = 2,
-        WorkerDied = 3,
-        AudioOutput = 4,
-        Synthesis = 5,
-    };
-    using NumberedError::NumberedError;
-};
-
-} // namespace speech
-
-Q_DECLARE_METATYPE(speech::EngineError)
+} // namespace parlivo

@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace app {
+namespace ui {
 
 // Smallest point size a caption is shrunk to; below that it would no longer be read easily.
 constexpr qreal kCaptionFloorPt = 7.0;
@@ -41,4 +41,4 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 };
 
-} // namespace app
+} // namespace ui

@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QRect>
 
-namespace app {
+namespace ui {
 
 constexpr QRect twips(int left, int top, int width, int height) {
     return {left / 15, top / 15, width / 15, height / 15};
@@ -24,4 +24,4 @@ inline QPushButton *makeButton(QWidget *parent, const char *name, const QString 
     return button;
 }
 
-} // namespace app
+} // namespace ui

@@ -1,16 +1,16 @@
 #include "ErrorBox.h"
 
-#include "EngineError.h"
+#include "NumberedError.h"
 
 #include <QMessageBox>
 
 #include <exception>
 #include <new>
 
-namespace app {
+namespace ui {
 
 void showErrorBox(QWidget *parent, int number, const QString &description) {
-    QMessageBox box(QMessageBox::Critical, kAppTitle,
+    QMessageBox box(QMessageBox::Critical, parlivo::kAppTitle,
                     QObject::tr("Error %1: %2").arg(number).arg(description), QMessageBox::Ok,
                     parent);
     box.exec();
@@ -19,7 +19,7 @@ void showErrorBox(QWidget *parent, int number, const QString &description) {
 void runGuarded(QWidget *parent, const std::function<void()> &handler) {
     try {
         handler();
-    } catch (const speech::NumberedError &e) {
+    } catch (const parlivo::NumberedError &e) {
         showErrorBox(parent, e.number(), e.description());
     } catch (const std::bad_alloc &) {
         showErrorBox(parent, 7, QObject::tr("Out of memory"));
@@ -28,4 +28,4 @@ void runGuarded(QWidget *parent, const std::function<void()> &handler) {
     }
 }
 
-} // namespace app
+} // namespace ui

@@ -2,14 +2,15 @@
 // Failures in handlers that do not handle their own errors end up here: a modal box with the
 // error's number and description, after which the program carries on with the text intact.
 
+#include "AppTitle.h"
+
 #include <QString>
 #include <functional>
 
 class QWidget;
 
-namespace app {
+namespace ui {
 
-inline const QString kAppTitle = QStringLiteral("Parlivo");
 
 void showErrorBox(QWidget *parent, int number, const QString &description);
 
@@ -17,4 +18,4 @@ void showErrorBox(QWidget *parent, int number, const QString &description);
 // through the event loop.
 void runGuarded(QWidget *parent, const std::function<void()> &handler);
 
-} // namespace app
+} // namespace ui

@@ -158,11 +158,7 @@ void Form1::createMenus() {
 void Form1::onCommand1Clicked() {
     if (m_statusUntilNextSpeak)
         showStatus(QString(), StatusLasts::UntilReplaced);
-    const QString text = m_document->text();
-    const quint64 before = Talker->speechSession();
-    speech::speakWholeText(*Talker, text);
-    if (Talker->speechSession() != before)
-        m_readMode->follow(text, Talker->speechSession());
+    speech::speakWholeText(*Talker, m_document->text());
 }
 
 void Form1::onCommand2Clicked() {

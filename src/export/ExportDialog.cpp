@@ -166,6 +166,9 @@ void exportDocument(QWidget *parent, const QString &text, const speech::Engine &
     ExportRequest request;
     request.text = text;
     request.voice = talker.voice();
+    for (const speech::Voice &voice : talker.voices())
+        if (voice.id == request.voice)
+            request.sampleRate = voice.sampleRate;
     request.wpm = talker.speed();
     request.path = choice->path;
     request.format = choice->format;

@@ -33,11 +33,7 @@ qsizetype segmentUnits(int wpm) {
     return std::clamp<qsizetype>(kSegmentUnitsAtDefaultSpeed * speed / parlivo::kDefaultWpm, 500, 6000);
 }
 
-// The rate of a text with no audio at all (the file must still say something): what the
-// worker's engine for this voice speaks at.
-int silentRate(const QString &voice) {
-    return voice.startsWith(QLatin1String("flite:")) ? 16000 : 22050;
-}
+constexpr int kEspeakRate = 22050;
 
 class ProgressReporter {
 public:
@@ -141,7 +137,7 @@ ExportResult Exporter::run(const std::atomic<bool> &cancel, const ProgressHandle
     if (cancel.load())
         return {};
     lanes.clear(); // the workers are done; let them go before the file is finished
-    file.commit(file.isOpen() ? file.sampleRate() : silentRate(m_request.voice));
+    file.commit(file.isOpen() ? file.sampleRate() : (m_request.sampleRate > 0 ? m_request.sampleRate : kEspeakRate));
     reporter.update(m_request.text.size(), file, true);
     return {true, file.frames(), file.sampleRate()};
 }

@@ -15,6 +15,9 @@ namespace audioexport {
 struct ExportRequest {
     QString text;  // the document, as the window speaks it
     QString voice; // e.g. "espeak:en"; empty: the worker's default
+    // What the voice speaks at (the engine's voice list says), for a text with no audio at all,
+    // whose file must still name a rate; 0: espeak-ng's 22050 Hz.
+    int sampleRate = 0;
     int wpm = 0;   // 0: the synthesiser's default
     QString path;  // the file to write (replaced only when complete)
     FileFormat format = FileFormat::Wav;

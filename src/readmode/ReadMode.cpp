@@ -35,6 +35,14 @@ ReadMode::ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::Engine &en
     connect(&m_poll, &QTimer::timeout, this, &ReadMode::poll);
     // The end of speech takes the highlight away at once, not at the next poll.
     connect(&m_engine, &speech::Engine::stateChanged, this, &ReadMode::poll);
+    // Whatever starts the document's speech (">", a click here, a voice command) is followed
+    // from its text. The test sentence is not the document, and going on after it is the same
+    // session, which keeps whether the text was edited since.
+    connect(&m_engine, &speech::Engine::speechStarted, this,
+            [this](const speech::SpeechRequest &request) {
+                if (!request.preview && request.session != m_session)
+                    follow(request.text, request.session);
+            });
     connect(m_edit.document(), &QTextDocument::contentsChange, this, [this] {
         m_edited = true;
         m_positions.reset();
@@ -88,14 +96,11 @@ void ReadMode::readFrom(qsizetype position) {
         std::min(positions().toOffset(std::clamp<qsizetype>(position, 0, last)), spoken.size());
     while (start > 0 && !spoken.at(start - 1).isSpace())
         --start;
-    const quint64 before = m_engine.speechSession();
     try {
         m_engine.speak(spoken, start);
     } catch (...) {
         // Like ">": a failure to speak is not shown.
     }
-    if (m_engine.speechSession() != before)
-        follow(spoken, m_engine.speechSession());
     poll();
 }
 

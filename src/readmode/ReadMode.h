@@ -39,6 +39,7 @@ public:
     bool isOn() const { return m_on; }
 
     // The document text `text` (CRLF form) is now being spoken in speech session `session`.
+    // Called for every request the engine starts; public for the benchmark, which times it.
     void follow(const QString &text, quint64 session);
     // Speaks the document from the word at widget position `position`, like ">".
     void readFrom(qsizetype position);

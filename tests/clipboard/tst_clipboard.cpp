@@ -1,6 +1,8 @@
 // Edit > Copy and Edit > Paste on the real window and the real (in-process) clipboard, and the
-// DocumentText::append that Paste is built on.
+// DocumentText::append that Paste is built on. The window speaks through a fake engine: these
+// tests are about the text, and ">" only has to be handed exactly what was pasted.
 #include "DocumentText.h"
+#include "FakeEngine.h"
 #include "Form1.h"
 #include "TestMain.h"
 
@@ -9,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextBlock>
@@ -35,7 +38,9 @@ class TestClipboard : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() {
-        m_form = std::make_unique<Form1>();
+        auto engine = std::make_unique<FakeEngine>();
+        m_engine = engine.get();
+        m_form = std::make_unique<Form1>(std::move(engine));
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     }
@@ -97,6 +102,10 @@ private slots:
         m_form->mnuItemPaste->trigger();
         QCOMPARE(m_form->document().text(), expected);
         QCOMPARE(board().text(), clip);
+        // ">" speaks what the user sees now, old text and pasted text alike, to the end.
+        m_form->Command1->click();
+        QCOMPARE(m_engine->requests.constLast().text, expected);
+        QTRY_COMPARE(m_engine->state(), speech::Engine::State::Idle);
     }
 
     void pasteWithoutTextLeavesEverythingAlone() {
@@ -196,6 +205,7 @@ private slots:
 
 private:
     std::unique_ptr<Form1> m_form;
+    FakeEngine *m_engine = nullptr; // owned by the window
 };
 
 PARLIVO_TEST_MAIN(TestClipboard)

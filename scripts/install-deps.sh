@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libgl-dev
     libespeak-ng-dev espeak-ng-data espeak-ng
     flite1-dev flite libsonic-dev libsndfile1-dev

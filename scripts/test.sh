@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Installs the dependencies, then builds and tests Parlivo four ways, each against a private
-# PulseAudio server with a null sink:
+# PulseAudio server with a null sink, after checking the layout of the code:
+#   format  every C++ file as clang-format lays it out (scripts/check-format.sh --fix mends it)
 #   ci    warnings as errors, every test
 #   asan  AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #   tsan  ThreadSanitizer, the tests with threads of our own (label "tsan")
 #   fuzz  every libFuzzer target for PARLIVO_FUZZ_SECONDS (default 60) each
-# PARLIVO_TEST_STAGES picks stages (default "ci asan tsan fuzz"); arguments go to the ci ctest.
+# PARLIVO_TEST_STAGES picks stages (default "format ci asan tsan fuzz"); arguments go to the ci ctest.
 # Every stage runs even if an earlier one failed, so one run shows everything that is wrong.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-stages=${PARLIVO_TEST_STAGES:-ci asan tsan fuzz}
+stages=${PARLIVO_TEST_STAGES:-format ci asan tsan fuzz}
 failed=()
 
 run_stage() {
@@ -37,6 +38,7 @@ build_and_test() {
 
 for stage in $stages; do
     case $stage in
+    format) run_stage format scripts/check-format.sh ;;
     ci) run_stage ci build_and_test ci all "$@" ;;
     asan) run_stage asan build_and_test asan all ;;
     tsan) run_stage tsan build_and_test tsan parlivo_tsan_tests ;;

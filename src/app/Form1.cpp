@@ -114,8 +114,7 @@ void Form1::createControls(QWidget *client) {
                                     return m_document->text();
                                 }});
 
-    connect(Talker.get(), &speech::Engine::errorOccurred, this,
-            &Form1::onTalkerErrorOccurred);
+    connect(Talker.get(), &speech::Engine::errorOccurred, this, &Form1::onTalkerErrorOccurred);
     connect(Command1, &QPushButton::clicked, this, &Form1::onCommand1Clicked);
     connect(Command2, &QPushButton::clicked, this, &Form1::onCommand2Clicked);
     connect(Command3, &QPushButton::clicked, this, &Form1::onCommand3Clicked);
@@ -263,7 +262,7 @@ void Form1::onMnuItemSaveDocumentClicked() {
 
 void Form1::onMnuItemExporttoWavClicked() {
     ui::runGuarded(this,
-                    [this] { audioexport::exportDocument(this, m_document->text(), *Talker); });
+                   [this] { audioexport::exportDocument(this, m_document->text(), *Talker); });
 }
 
 void Form1::onMnuItemExitClicked() {

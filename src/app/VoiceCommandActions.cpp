@@ -1,9 +1,9 @@
 #include "VoiceCommandActions.h"
 
+#include "Engine.h"
 #include "ErrorBox.h"
 #include "Form1.h"
 #include "PlaybackControls.h"
-#include "Engine.h"
 
 #include <QAction>
 #include <QPushButton>

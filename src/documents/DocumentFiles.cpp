@@ -20,7 +20,6 @@ namespace documents {
 
 namespace {
 
-
 void showFailure(QWidget *parent, const QString &what, const QString &path, const QString &why) {
     QMessageBox box(QMessageBox::Critical, parlivo::kAppTitle,
                     what.arg(QDir::toNativeSeparators(path)) + QLatin1String("\n\n") + why + '.',

@@ -26,9 +26,9 @@ struct Voice {
 
 // One speak request, as it starts being heard.
 struct SpeechRequest {
-    quint64 session = 0; // see Engine::speechSession()
-    QString text;        // offsets of currentWord() and currentSentence() are into this
-    qsizetype from = 0;  // where in `text` speaking starts
+    quint64 session = 0;  // see Engine::speechSession()
+    QString text;         // offsets of currentWord() and currentSentence() are into this
+    qsizetype from = 0;   // where in `text` speaking starts
     bool preview = false; // a speakPreview(): heard over whatever it interrupts
 };
 

@@ -44,11 +44,14 @@ void ignoreSigpipe() {
 } // namespace
 
 SynthClient::SynthClient(QString program, Handlers handlers)
-    : m_program(std::move(program)), m_handlers(std::move(handlers)) {
+    : m_program(std::move(program))
+    , m_handlers(std::move(handlers)) {
     ignoreSigpipe();
 }
 
-SynthClient::~SynthClient() { shutdown(); }
+SynthClient::~SynthClient() {
+    shutdown();
+}
 
 QString SynthClient::defaultProgram() {
     const QByteArray fromEnv = qgetenv("PARLIVO_SYNTH");
@@ -195,7 +198,9 @@ void SynthClient::cancel(std::uint64_t id) {
     post({proto::encode(proto::Cancel{id}), false, {}});
 }
 
-void SynthClient::listVoices() { post({proto::encode(proto::ListVoices{}), false, {}}); }
+void SynthClient::listVoices() {
+    post({proto::encode(proto::ListVoices{}), false, {}});
+}
 
 bool SynthClient::sendJobPiece(int fd, TextJob &job) {
     const qsizetype left = job.text.size() - job.position;

@@ -28,8 +28,9 @@ void Timeline::addSentence(const parlivo::proto::Sentence &sentence) {
 }
 
 std::optional<TextRange> Timeline::lookup(std::deque<Entry> &entries, std::uint64_t sample) {
-    const auto after = std::upper_bound(entries.begin(), entries.end(), sample,
-                                        [](std::uint64_t s, const Entry &e) { return s < e.sample; });
+    const auto after =
+        std::upper_bound(entries.begin(), entries.end(), sample,
+                         [](std::uint64_t s, const Entry &e) { return s < e.sample; });
     if (after == entries.begin())
         return std::nullopt;
     const auto found = std::prev(after);

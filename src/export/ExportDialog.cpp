@@ -2,9 +2,9 @@
 
 #include "AppTitle.h"
 
+#include "Engine.h"
 #include "ExportError.h"
 #include "Exporter.h"
-#include "Engine.h"
 
 #include <QDir>
 #include <QElapsedTimer>

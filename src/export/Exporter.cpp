@@ -1,8 +1,8 @@
 #include "Exporter.h"
 
 #include "ExportError.h"
-#include "Speeds.h"
 #include "Segments.h"
+#include "Speeds.h"
 #include "SynthClient.h"
 #include "WorkerLane.h"
 
@@ -30,7 +30,8 @@ constexpr qsizetype kSegmentUnitsAtDefaultSpeed = 2000;
 // Slower speech makes more audio of the same text: keep the audio per segment about the same.
 qsizetype segmentUnits(int wpm) {
     const int speed = wpm > 0 ? wpm : parlivo::kDefaultWpm;
-    return std::clamp<qsizetype>(kSegmentUnitsAtDefaultSpeed * speed / parlivo::kDefaultWpm, 500, 6000);
+    return std::clamp<qsizetype>(kSegmentUnitsAtDefaultSpeed * speed / parlivo::kDefaultWpm, 500,
+                                 6000);
 }
 
 constexpr int kEspeakRate = 22050;
@@ -137,7 +138,8 @@ ExportResult Exporter::run(const std::atomic<bool> &cancel, const ProgressHandle
     if (cancel.load())
         return {};
     lanes.clear(); // the workers are done; let them go before the file is finished
-    file.commit(file.isOpen() ? file.sampleRate() : (m_request.sampleRate > 0 ? m_request.sampleRate : kEspeakRate));
+    file.commit(file.isOpen() ? file.sampleRate()
+                              : (m_request.sampleRate > 0 ? m_request.sampleRate : kEspeakRate));
     reporter.update(m_request.text.size(), file, true);
     return {true, file.frames(), file.sampleRate()};
 }

@@ -18,8 +18,8 @@ struct ExportRequest {
     // What the voice speaks at (the engine's voice list says), for a text with no audio at all,
     // whose file must still name a rate; 0: espeak-ng's 22050 Hz.
     int sampleRate = 0;
-    int wpm = 0;   // 0: the synthesiser's default
-    QString path;  // the file to write (replaced only when complete)
+    int wpm = 0;  // 0: the synthesiser's default
+    QString path; // the file to write (replaced only when complete)
     FileFormat format = FileFormat::Wav;
     int workers = 1;            // synthesis processes working side by side
     QString workerProgram;      // empty: the parlivo-synth next to this program

@@ -1,9 +1,9 @@
 #include "frmOptions.h"
 
+#include "Engine.h"
 #include "ErrorBox.h"
 #include "Placement.h"
 #include "Speeds.h"
-#include "Engine.h"
 #include "VoiceList.h"
 
 #include <QComboBox>
@@ -116,5 +116,5 @@ void frmOptions::onCommand2Clicked() {
 
 void frmOptions::onCboVoiceActivated(int index) {
     ui::runGuarded(this,
-                    [this, index] { m_talker().setVoice(cboVoice->itemData(index).toString()); });
+                   [this, index] { m_talker().setVoice(cboVoice->itemData(index).toString()); });
 }

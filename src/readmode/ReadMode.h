@@ -32,8 +32,7 @@ public:
         std::function<QString()> documentText; // the whole text in CRLF form
     };
 
-    ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::Engine &engine,
-             Actions actions);
+    ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::Engine &engine, Actions actions);
 
     void setOn(bool on);
     bool isOn() const { return m_on; }

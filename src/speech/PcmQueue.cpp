@@ -6,7 +6,8 @@
 namespace speech {
 
 PcmQueue::PcmQueue(std::size_t capacitySamples)
-    : m_capacity(std::max<std::size_t>(capacitySamples, 1)), m_ring(m_capacity) {}
+    : m_capacity(std::max<std::size_t>(capacitySamples, 1))
+    , m_ring(m_capacity) {}
 
 void PcmQueue::reset(std::uint64_t generation) {
     {
@@ -23,9 +24,8 @@ void PcmQueue::reset(std::uint64_t generation) {
 bool PcmQueue::push(std::uint64_t generation, const std::int16_t *samples, std::size_t count) {
     std::unique_lock lock(m_mutex);
     while (count > 0) {
-        m_space.wait(lock, [&] {
-            return m_closed || m_generation != generation || m_count < m_capacity;
-        });
+        m_space.wait(
+            lock, [&] { return m_closed || m_generation != generation || m_count < m_capacity; });
         if (m_closed || m_generation != generation)
             return false;
         const std::size_t tail = (m_head + m_count) % m_capacity;

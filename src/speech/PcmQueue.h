@@ -31,8 +31,8 @@ public:
     std::uint64_t generation() const { return m_generation.load(); }
     // Samples taken by the consumer since the last reset.
     std::uint64_t consumed() const { return m_consumed.load(); }
-    bool finished() const;     // the current generation is complete and fully taken
-    bool hasAudio() const;     // something is waiting to be taken
+    bool finished() const; // the current generation is complete and fully taken
+    bool hasAudio() const; // something is waiting to be taken
     std::size_t size() const;
 
 private:

@@ -21,6 +21,8 @@ QString togglePause(Engine &engine, const QString &caption) {
     return kPauseCaption;
 }
 
-void stopSpeaking(Engine &engine) { engine.stop(); }
+void stopSpeaking(Engine &engine) {
+    engine.stop();
+}
 
 } // namespace speech

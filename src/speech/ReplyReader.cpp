@@ -18,11 +18,21 @@ ReplyReader::ReplyReader(PcmQueue &queue, Timeline &timeline, AudioOutput &outpu
 
 SynthClient::Handlers ReplyReader::handlers() {
     SynthClient::Handlers h;
-    h.audio = [this](proto::Audio &audio) { onAudio(audio); };
-    h.sentence = [this](const proto::Sentence &s) { m_timeline.addSentence(s); };
-    h.done = [this](const proto::Done &done) { m_queue.finish(done.id); };
-    h.error = [this](const proto::Error &error) { onError(error); };
-    h.ready = [this] { emit workerReady(); };
+    h.audio = [this](proto::Audio &audio) {
+        onAudio(audio);
+    };
+    h.sentence = [this](const proto::Sentence &s) {
+        m_timeline.addSentence(s);
+    };
+    h.done = [this](const proto::Done &done) {
+        m_queue.finish(done.id);
+    };
+    h.error = [this](const proto::Error &error) {
+        onError(error);
+    };
+    h.ready = [this] {
+        emit workerReady();
+    };
     h.voices = [this](const proto::Voices &list) {
         QList<Voice> voices;
         for (const auto &v : list.voices)

@@ -58,7 +58,9 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
             Qt::QueuedConnection);
     connect(
         m_replies.get(), &ReplyReader::synthesisFailed, this,
-        [this](const QString &text) { emit errorOccurred(EngineError(EngineError::Synthesis, text)); },
+        [this](const QString &text) {
+            emit errorOccurred(EngineError(EngineError::Synthesis, text));
+        },
         Qt::QueuedConnection);
     connect(
         m_replies.get(), &ReplyReader::voicesListed, this,

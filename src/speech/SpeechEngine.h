@@ -90,7 +90,7 @@ private:
         false}; // what the audio output obeys: paused, unless a preview plays
     std::atomic<bool> m_firstAudioSeen{false};
     QThread m_audioThread;
-    AudioOutput *m_output = nullptr; // lives on m_audioThread
+    AudioOutput *m_output = nullptr;        // lives on m_audioThread
     std::unique_ptr<ReplyReader> m_replies; // its handlers run on the client's reader thread
     std::unique_ptr<SynthClient> m_client;
 

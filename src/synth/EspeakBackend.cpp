@@ -44,8 +44,8 @@ int onSynth(short *wav, int count, espeak_EVENT *events) {
         // doubles: a chunk of unusual text can run past 97 s, where ms * rate overflows an int.
         const double inputSample =
             std::round(static_cast<double>(e->audio_position) * ctx->sampleRate / 1000.0);
-        words.push_back({static_cast<std::uint64_t>(inputSample / ctx->speed),
-                         ctx->utf8->unitOf[index]});
+        words.push_back(
+            {static_cast<std::uint64_t>(inputSample / ctx->speed), ctx->utf8->unitOf[index]});
     }
     bool keepGoing = true;
     if (ctx->stretch) {
@@ -84,7 +84,9 @@ EspeakBackend::EspeakBackend() {
         throw std::runtime_error("espeak-ng has no English voice");
 }
 
-EspeakBackend::~EspeakBackend() { espeak_Terminate(); }
+EspeakBackend::~EspeakBackend() {
+    espeak_Terminate();
+}
 
 std::vector<proto::VoiceInfo> EspeakBackend::voices() {
     std::vector<proto::VoiceInfo> result;

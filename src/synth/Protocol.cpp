@@ -61,7 +61,8 @@ private:
 
 class In {
 public:
-    explicit In(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
+    explicit In(std::span<const std::uint8_t> bytes)
+        : m_bytes(bytes) {}
     std::uint8_t u8() { return take(1)[0]; }
     std::uint16_t u16() { return static_cast<std::uint16_t>(le(take(2))); }
     std::uint32_t u32() { return static_cast<std::uint32_t>(le(take(4))); }
@@ -202,7 +203,9 @@ struct Encoder {
 
 } // namespace
 
-std::string encode(const Message &message) { return std::visit(Encoder{}, message); }
+std::string encode(const Message &message) {
+    return std::visit(Encoder{}, message);
+}
 
 Message decode(std::span<const std::uint8_t> body) {
     In in(body);
@@ -316,10 +319,9 @@ std::optional<Message> FrameReader::next() {
     if (buffered() < 4)
         return std::nullopt;
     const std::uint8_t *p = m_buffer.data() + m_start;
-    const std::uint32_t length = static_cast<std::uint32_t>(p[0]) |
-                                 (static_cast<std::uint32_t>(p[1]) << 8) |
-                                 (static_cast<std::uint32_t>(p[2]) << 16) |
-                                 (static_cast<std::uint32_t>(p[3]) << 24);
+    const std::uint32_t length =
+        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
     if (length < 1 || length > kMaxFrame)
         throw ProtocolError("bad frame length");
     if (buffered() < 4 + static_cast<std::size_t>(length))

@@ -100,10 +100,10 @@ struct Error {
 };
 
 struct VoiceInfo {
-    std::string id;       // what Speak::voice takes, e.g. "espeak:en-us"
-    std::string name;     // shown to the user
-    std::string language; // BCP 47-ish tag, e.g. "en-us"
-    std::string engine;   // "espeak-ng" or "flite"
+    std::string id;               // what Speak::voice takes, e.g. "espeak:en-us"
+    std::string name;             // shown to the user
+    std::string language;         // BCP 47-ish tag, e.g. "en-us"
+    std::string engine;           // "espeak-ng" or "flite"
     std::uint32_t sampleRate = 0; // of the audio this voice is spoken in
     bool operator==(const VoiceInfo &) const = default;
 };
@@ -112,8 +112,8 @@ struct Voices {
     std::vector<VoiceInfo> voices;
 };
 
-using Message = std::variant<Speak, SpeakMore, Cancel, ListVoices, Ready, Audio, Sentence, Done,
-                             Error, Voices>;
+using Message =
+    std::variant<Speak, SpeakMore, Cancel, ListVoices, Ready, Audio, Sentence, Done, Error, Voices>;
 
 // Whole frame (length, type, payload) for one message.
 std::string encode(const Message &message);

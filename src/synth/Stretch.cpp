@@ -5,13 +5,16 @@
 
 namespace parlivo::synth {
 
-Stretch::Stretch(int sampleRate, double speed) : m_stream(sonicCreateStream(sampleRate, 1)) {
+Stretch::Stretch(int sampleRate, double speed)
+    : m_stream(sonicCreateStream(sampleRate, 1)) {
     if (!m_stream)
         throw std::runtime_error("cannot create the time-stretch stream");
     sonicSetSpeed(m_stream, static_cast<float>(speed));
 }
 
-Stretch::~Stretch() { sonicDestroyStream(m_stream); }
+Stretch::~Stretch() {
+    sonicDestroyStream(m_stream);
+}
 
 std::vector<std::int16_t> Stretch::process(const std::int16_t *samples, int count) {
     if (count > 0)
@@ -27,7 +30,8 @@ std::vector<std::int16_t> Stretch::flush() {
 std::vector<std::int16_t> Stretch::drain() {
     std::vector<std::int16_t> out(static_cast<std::size_t>(sonicSamplesAvailable(m_stream)));
     if (!out.empty()) {
-        const int got = sonicReadShortFromStream(m_stream, out.data(), static_cast<int>(out.size()));
+        const int got =
+            sonicReadShortFromStream(m_stream, out.data(), static_cast<int>(out.size()));
         out.resize(static_cast<std::size_t>(got > 0 ? got : 0));
     }
     return out;

@@ -16,8 +16,12 @@ bool isSentenceEnd(char32_t c);
 // Quotes and brackets that may follow a sentence's final mark and still belong to it.
 bool isClosing(char32_t c);
 
-inline bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-inline bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+inline bool isHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+inline bool isLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 // The code point starting at `at` (a lone surrogate is returned as U+FFFD) and its width.
 char32_t codePointAt(std::u16string_view s, std::size_t at, std::size_t *units = nullptr);

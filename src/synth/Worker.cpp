@@ -14,7 +14,8 @@ constexpr std::uint32_t kErrorStart = 1;
 } // namespace
 
 Worker::Worker(BackendFactory makeBackend, FrameWriter write)
-    : m_makeBackend(std::move(makeBackend)), m_write(std::move(write)) {}
+    : m_makeBackend(std::move(makeBackend))
+    , m_write(std::move(write)) {}
 
 void Worker::post(proto::Message message) {
     std::scoped_lock lock(m_mutex);

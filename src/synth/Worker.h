@@ -62,7 +62,7 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::unique_ptr<Job> m_job; // guarded by m_mutex
+    std::unique_ptr<Job> m_job;  // guarded by m_mutex
     bool m_voicesWanted = false; // guarded by m_mutex
     bool m_quit = false;         // guarded by m_mutex
     std::atomic<std::uint64_t> m_wanted{0};

@@ -11,7 +11,6 @@ class QWidget;
 
 namespace ui {
 
-
 void showErrorBox(QWidget *parent, int number, const QString &description);
 
 // Runs a handler; any exception it throws is shown with showErrorBox instead of leaving

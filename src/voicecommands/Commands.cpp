@@ -73,7 +73,8 @@ std::optional<Command> commandFromWords(std::string_view words) {
 
 int steppedSpeed(int currentWpm, bool faster) {
     const int from = currentWpm == 0 ? parlivo::kDefaultWpm : currentWpm;
-    return std::clamp(from + (faster ? kSpeedStep : -kSpeedStep), parlivo::kMinWpm, parlivo::kMaxWpm);
+    return std::clamp(from + (faster ? kSpeedStep : -kSpeedStep), parlivo::kMinWpm,
+                      parlivo::kMaxWpm);
 }
 
 } // namespace voicecommands

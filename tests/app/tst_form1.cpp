@@ -292,7 +292,8 @@ private slots:
         w.document().setText(QStringLiteral("And now something normal."));
         w.Command1->click();
         QCOMPARE(w.lblCommandStatus->text(), QString());
-        QTRY_VERIFY_WITH_TIMEOUT(realTalker(w).workerPid() > 0 && realTalker(w).workerPid() != pid, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(realTalker(w).workerPid() > 0 && realTalker(w).workerPid() != pid,
+                                 5000);
         w.Command3->click();
     }
 

@@ -11,8 +11,8 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMimeData>
-#include <QPushButton>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
 

@@ -33,7 +33,9 @@ bool SinkRecorder::start() {
     return false;
 }
 
-qint64 SinkRecorder::elapsedMs() const { return QDateTime::currentMSecsSinceEpoch() - m_startMs; }
+qint64 SinkRecorder::elapsedMs() const {
+    return QDateTime::currentMSecsSinceEpoch() - m_startMs;
+}
 
 void SinkRecorder::stop() {
     // Let the last audio through the monitor before stopping.
@@ -59,9 +61,9 @@ double SinkRecorder::rms(std::size_t from, std::size_t count) const {
 
 int SinkRecorder::peak(qint64 fromMs, qint64 toMs) const {
     const auto from = static_cast<std::size_t>(std::max<qint64>(0, fromMs) * kRate / 1000);
-    const std::size_t to = toMs < 0 ? m_samples.size()
-                                    : std::min(m_samples.size(),
-                                               static_cast<std::size_t>(toMs * kRate / 1000));
+    const std::size_t to =
+        toMs < 0 ? m_samples.size()
+                 : std::min(m_samples.size(), static_cast<std::size_t>(toMs * kRate / 1000));
     int best = 0;
     for (std::size_t i = from; i < to; ++i)
         best = std::max(best, std::abs(int(m_samples[i])));

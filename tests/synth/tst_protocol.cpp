@@ -65,8 +65,8 @@ private slots:
         QCOMPARE(e.message, std::string("boom"));
         const auto t = std::get<Sentence>(decodeFrame(encode(Sentence{1, 2, 3, 4})));
         QCOMPARE(t.length, 4u);
-        Voices v{
-            {{"espeak:en", "English", "en", "espeak-ng", 22050}, {"flite:slt", "slt", "en-us", "flite", 16000}}};
+        Voices v{{{"espeak:en", "English", "en", "espeak-ng", 22050},
+                  {"flite:slt", "slt", "en-us", "flite", 16000}}};
         QVERIFY(std::get<Voices>(decodeFrame(encode(v))).voices == v.voices);
         const auto more = std::get<SpeakMore>(decodeFrame(encode(SpeakMore{5, true, u"xyz"})));
         QVERIFY(more.text == u"xyz");

@@ -3,9 +3,9 @@
 // process and on the audio thread.
 //
 // Threads: every public function runs on the UI thread. Audio arrives on the worker client's
-// reader thread (ReplyReader, in the .cpp), which only feeds the PCM queue and the timeline;
-// everything else it hears is handed to the UI thread as a queued call. The AudioOutput lives on
-// the audio thread and is only ever called there, through queued calls.
+// reader thread (ReplyReader.h), which only feeds the PCM queue and the timeline; everything else
+// it hears reaches the UI thread as a queued signal. The AudioOutput lives on the audio thread and
+// is only ever called there, through queued calls. Debug builds assert the UI-thread rule.
 
 #include "Engine.h"
 

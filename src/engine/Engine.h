@@ -16,12 +16,15 @@
 
 namespace speech {
 
+// espeak-ng's output rate: what a stream or file is opened at before the voices are known.
+constexpr int kDefaultSampleRate = 22050;
+
 struct Voice {
     QString id;
     QString name;
     QString language;
     QString engine;
-    int sampleRate = 0; // what the voice's synthesiser produces, in Hz
+    int sampleRate = 0; // what the voice's synthesiser produces, in Hz; 0 if not known
 };
 
 // One speak request, as it starts being heard.

@@ -1,5 +1,6 @@
 #include "Exporter.h"
 
+#include "Engine.h"
 #include "ExportError.h"
 #include "Segments.h"
 #include "Speeds.h"
@@ -33,8 +34,6 @@ qsizetype segmentUnits(int wpm) {
     return std::clamp<qsizetype>(kSegmentUnitsAtDefaultSpeed * speed / parlivo::kDefaultWpm, 500,
                                  6000);
 }
-
-constexpr int kEspeakRate = 22050;
 
 class ProgressReporter {
 public:
@@ -139,7 +138,8 @@ ExportResult Exporter::run(const std::atomic<bool> &cancel, const ProgressHandle
         return {};
     lanes.clear(); // the workers are done; let them go before the file is finished
     file.commit(file.isOpen() ? file.sampleRate()
-                              : (m_request.sampleRate > 0 ? m_request.sampleRate : kEspeakRate));
+                              : (m_request.sampleRate > 0 ? m_request.sampleRate
+                                                          : speech::kDefaultSampleRate));
     reporter.update(m_request.text.size(), file, true);
     return {true, file.frames(), file.sampleRate()};
 }

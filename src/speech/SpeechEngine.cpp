@@ -19,9 +19,7 @@ namespace proto = parlivo::proto;
 
 namespace {
 // Half a second of queued audio at espeak-ng's rate; the worker's pipe holds a little more.
-constexpr std::size_t kQueueSamples = 11025;
-// espeak-ng's rate: the stream is opened at it before the voices are known.
-constexpr int kEspeakRate = 22050;
+constexpr std::size_t kQueueSamples = kDefaultSampleRate / 2;
 } // namespace
 
 // Every public function is the UI thread's; a call from elsewhere would race the handlers.
@@ -120,9 +118,6 @@ void SpeechEngine::speak(const QString &text, qsizetype from) {
     m_text = text;
     ++m_session;
     startRequest(std::clamp<qsizetype>(from, 0, text.size()));
-    // Have the sound server's stream ready by the time the first audio arrives.
-    const int rate = voiceRate();
-    QMetaObject::invokeMethod(m_output, [this, rate] { m_output->prepare(rate); });
     emit speechStarted({m_session, m_text, m_requestStart, false});
 }
 
@@ -130,7 +125,7 @@ int SpeechEngine::voiceRate() const {
     for (const Voice &v : m_voices)
         if (v.id == m_voice && v.sampleRate > 0)
             return v.sampleRate;
-    return kEspeakRate;
+    return kDefaultSampleRate;
 }
 
 Engine::State SpeechEngine::state() const {
@@ -158,6 +153,9 @@ void SpeechEngine::startRequest(qsizetype from) {
     if (previous != 0)
         m_client->cancel(previous);
     m_client->speak(m_generation, m_text, from, m_wpm, m_voice.toStdString());
+    // Have the sound server's stream ready by the time the first audio arrives.
+    const int rate = voiceRate();
+    QMetaObject::invokeMethod(m_output, [this, rate] { m_output->prepare(rate); });
     setSpeaking(true);
 }
 
@@ -177,8 +175,6 @@ void SpeechEngine::speakPreview(const QString &text) {
     m_text = text;
     ++m_session;
     startRequest(0);
-    const int rate = voiceRate();
-    QMetaObject::invokeMethod(m_output, [this, rate] { m_output->prepare(rate); });
     if (m_outputHeld) {
         // Heard at once, through the pause; the pause itself stays (isPaused()).
         m_outputHeld = false;

@@ -16,9 +16,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <new>
 #include <optional>
+#include <thread>
 
 namespace audioexport {
 
@@ -109,7 +109,11 @@ Outcome runInBackground(QWidget *parent, const ExportRequest &request) {
     Exporter exporter(request);
     QElapsedTimer clock;
     clock.start();
-    std::unique_ptr<QThread> thread(QThread::create([&] {
+    // The export thread posts its end here, to quit whichever loop below is waiting for it.
+    QObject ended;
+    bool finished = false; // read and written on this thread only
+    QEventLoop *waiting = nullptr;
+    std::thread thread([&] {
         const auto report = [&](const ExportProgress &p) {
             // Runs on the export thread: hand a copy to the dialog's thread.
             QMetaObject::invokeMethod(
@@ -132,10 +136,17 @@ Outcome runInBackground(QWidget *parent, const ExportRequest &request) {
             outcome.error =
                 ExportError(ExportError::FileWrite, QString::fromLocal8Bit(error.what()));
         }
-    }));
+        QMetaObject::invokeMethod(
+            &ended,
+            [&] {
+                finished = true;
+                if (waiting)
+                    waiting->quit();
+            },
+            Qt::QueuedConnection);
+    });
 
     QEventLoop loop;
-    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
     const auto stop = [&] {
         cancel = true;
         loop.quit();
@@ -143,17 +154,17 @@ Outcome runInBackground(QWidget *parent, const ExportRequest &request) {
     QObject::connect(&progress, &QProgressDialog::canceled, &loop, stop);
     // However the dialog goes away (Escape, the title bar), the export must not go on unseen.
     QObject::connect(&progress, &QDialog::rejected, &loop, stop);
-    thread->start();
+    waiting = &loop;
     loop.exec();
-    if (!thread->isFinished()) {
+    if (!finished) {
         // Cancelled: the workers stop within a moment. Until then nothing may start a second
         // export, but the window still repaints.
         QEventLoop stopping;
-        QObject::connect(thread.get(), &QThread::finished, &stopping, &QEventLoop::quit);
-        if (!thread->isFinished())
-            stopping.exec(QEventLoop::ExcludeUserInputEvents);
+        waiting = &stopping;
+        stopping.exec(QEventLoop::ExcludeUserInputEvents);
     }
-    thread->wait();
+    waiting = nullptr;
+    thread.join();
     return outcome;
 }
 

@@ -6,6 +6,11 @@
 // written from there, and the first audio of a request asks the audio thread to start playing
 // (a queued call). Everything else is re-emitted as a signal; connect to them queued, so that
 // Talker handles them on the UI thread.
+//
+// Replies arrive in the worker's order, and a push into a full queue blocks the reader (that is
+// the flow control), so while speech is paused a reply behind a second of audio waits for it.
+// Nothing needs one then: the voice list is asked for once, before any speech, and an error
+// belongs after the audio of its own request.
 
 #include "Engine.h"
 #include "SynthClient.h"

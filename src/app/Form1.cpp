@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "Accessibility.h"
 #include "ClipboardActions.h"
 #include "DocumentFiles.h"
 #include "DocumentText.h"
@@ -13,7 +14,6 @@
 #include "VoiceCommandInput.h"
 #include "frmOptions.h"
 
-#include <QAccessible>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLayout>
@@ -21,11 +21,25 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QShortcut>
 #include <QTimer>
 
 namespace {
 // How long the result of a spoken command stays on the status line.
 constexpr int kPassingStatusMs = 4000;
+
+// Function keys: no text editing uses them, and screen readers take theirs only with their own
+// modifier. F5 to F7 also start, pause and stop in other reading and playing programs.
+constexpr Qt::Key kSpeakAllKey = Qt::Key_F5;
+constexpr Qt::Key kPauseKey = Qt::Key_F6;
+constexpr Qt::Key kStopKey = Qt::Key_F7;
+constexpr Qt::Key kReadModeKey = Qt::Key_F8;
+constexpr Qt::Key kGiveCommandKey = Qt::Key_F9;
+
+QString keyName(Qt::Key key) {
+    return QKeySequence(key).toString(QKeySequence::NativeText);
+}
 } // namespace
 
 using ui::makeButton;
@@ -90,6 +104,7 @@ void Form1::createControls(QWidget *client) {
     lblCommandStatus->setWordWrap(true);
     lblCommandStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblCommandStatus->setAccessibleName(tr("Status"));
+    ui::announce(*lblCommandStatus, QString());
     m_statusTimer = new QTimer(this);
     m_statusTimer->setSingleShot(true);
     m_statusTimer->setInterval(kPassingStatusMs);
@@ -97,8 +112,10 @@ void Form1::createControls(QWidget *client) {
 
     const QString commands = tr("Listens for one spoken command: %1.").arg(app::commandList());
     // As rich text, which a tooltip wraps; plain text would run off the screen in one line.
-    Command4->setToolTip(QStringLiteral("<p>%1</p>").arg(commands.toHtmlEscaped()));
+    Command4->setToolTip(
+        QStringLiteral("<p>%1 (%2)</p>").arg(commands.toHtmlEscaped(), keyName(kGiveCommandKey)));
     Command4->setAccessibleDescription(commands);
+    createShortcuts();
 
     // Tab order: the text, then ">", "||", "ST" (not the row's left-to-right order), then the rest.
     setTabOrder(Text1, Command1);
@@ -115,11 +132,78 @@ void Form1::createControls(QWidget *client) {
                                 }});
 
     connect(Talker.get(), &speech::Engine::errorOccurred, this, &Form1::onTalkerErrorOccurred);
+    connect(Talker.get(), &speech::Engine::stateChanged, this, &Form1::announceSpeech);
+    connect(Talker.get(), &speech::Engine::speechStarted, this,
+            [this](const speech::SpeechRequest &request) {
+                if (request.preview || std::exchange(m_announcedSpeaking, true))
+                    return;
+                tellOfSpeech(tr("Reading"));
+            });
     connect(Command1, &QPushButton::clicked, this, &Form1::onCommand1Clicked);
     connect(Command2, &QPushButton::clicked, this, &Form1::onCommand2Clicked);
     connect(Command3, &QPushButton::clicked, this, &Form1::onCommand3Clicked);
     connect(Command4, &QPushButton::clicked, this, &Form1::onCommand4Clicked);
     connect(Command5, &QPushButton::clicked, this, &Form1::onCommand5Clicked);
+}
+
+void Form1::createShortcuts() {
+    // Each key clicks its button, so it does exactly what the button does, and the pause
+    // button's caption stays the one record of whether the user paused.
+    ui::setShortcut(*Command1, kSpeakAllKey);
+    ui::setShortcut(*Command2, kPauseKey);
+    ui::setShortcut(*Command3, kStopKey);
+    ui::setShortcut(*Command4, kGiveCommandKey);
+    ui::setShortcut(*Command5, kReadModeKey);
+    Command1->setAccessibleName(tr("Speak all"));
+    Command3->setAccessibleName(tr("Stop"));
+    Command1->setToolTip(tr("Speak all (%1)").arg(keyName(kSpeakAllKey)));
+    Command2->setToolTip(tr("Pause or resume (%1)").arg(keyName(kPauseKey)));
+    Command3->setToolTip(tr("Stop (%1)").arg(keyName(kStopKey)));
+    Command5->setToolTip(tr("Read Mode (%1)").arg(keyName(kReadModeKey)));
+    showPauseState();
+    Text1->setAccessibleName(tr("Document text"));
+    Text1->setAccessibleDescription(
+        tr("The text to read aloud. %1 speaks all of it, %2 pauses or resumes, %3 stops, %4 "
+           "turns Read Mode on or off, %5 gives a spoken command.")
+            .arg(keyName(kSpeakAllKey), keyName(kPauseKey), keyName(kStopKey),
+                 keyName(kReadModeKey), keyName(kGiveCommandKey)));
+
+    // Media keys, while the window is active: play/pause speaks the whole text when nothing is
+    // being read, and otherwise pauses or resumes.
+    const auto mediaKey = [this](Qt::Key key, auto handler) {
+        auto *shortcut = new QShortcut(QKeySequence(key), this);
+        connect(shortcut, &QShortcut::activated, this, handler);
+    };
+    const auto playPause = [this] {
+        (Talker->isSpeaking() ? Command2 : Command1)->click();
+    };
+    mediaKey(Qt::Key_MediaPlay, playPause);
+    mediaKey(Qt::Key_MediaTogglePlayPause, playPause);
+    mediaKey(Qt::Key_MediaPause, [this] {
+        if (Talker->isSpeaking() && Command2->text() == speech::kPauseCaption)
+            Command2->click();
+    });
+    mediaKey(Qt::Key_MediaStop, [this] { Command3->click(); });
+}
+
+void Form1::showPauseState() {
+    const bool paused = Command2->text() != speech::kPauseCaption;
+    Command2->setAccessibleName(paused ? tr("Resume") : tr("Pause"));
+    ui::setAccessibleToggle(*Command2, paused);
+}
+
+void Form1::announceSpeech() {
+    // Said once when the document starts being read and once when it ends; a test sentence
+    // from Options is not the document. A stop says so itself (onCommand3Clicked), a failure
+    // too (onTalkerErrorOccurred), and the end is told a moment later, so that the failure
+    // that ended it comes first.
+    if (m_stopping || Talker->isSpeaking() || !std::exchange(m_announcedSpeaking, false))
+        return;
+    QTimer::singleShot(0, this, [this] {
+        if (m_announcedSpeaking || m_statusUntilNextSpeak)
+            return; // speaking again, or a failure is on the line
+        tellOfSpeech(tr("End of text"));
+    });
 }
 
 void Form1::createMenus() {
@@ -163,13 +247,24 @@ void Form1::onCommand1Clicked() {
 void Form1::onCommand2Clicked() {
     ui::runGuarded(this, [this] {
         Command2->setText(speech::togglePause(*Talker, Command2->text()));
+        showPauseState();
+        // Said through the status line: with the focus in the text, as after the key, a screen
+        // reader says nothing of a button that changed.
+        tellOfSpeech(Command2->text() == speech::kPauseCaption ? tr("Resumed") : tr("Paused"));
         // The user's own pause (or resume) replaces the one "Give Command" holds.
         m_pausedForVoiceCommand = false;
     });
 }
 
 void Form1::onCommand3Clicked() {
-    ui::runGuarded(this, [this] { speech::stopSpeaking(*Talker); });
+    ui::runGuarded(this, [this] {
+        m_stopping = true;
+        const auto done = qScopeGuard([this] { m_stopping = false; });
+        speech::stopSpeaking(*Talker);
+        // Also while paused, when the engine's state stays "paused" and says nothing.
+        if (!Talker->isSpeaking() && std::exchange(m_announcedSpeaking, false))
+            tellOfSpeech(tr("Stopped"));
+    });
 }
 
 void Form1::onCommand4Clicked() {
@@ -228,18 +323,23 @@ void Form1::onTalkerErrorOccurred(const speech::EngineError &error) {
     // ">" shows no box for its failures, but speech that stops by itself must not look like
     // speech that ended: say why, where it stays until the next ">".
     showStatus(app::speechStoppedCaption(error.description()), StatusLasts::UntilNextSpeak);
-    QAccessibleEvent alert(lblCommandStatus, QAccessible::Alert);
-    QAccessible::updateAccessibility(&alert);
 }
 
-void Form1::showStatus(const QString &text, StatusLasts lasts) {
-    lblCommandStatus->setText(text);
-    lblCommandStatus->setAccessibleDescription(text);
+void Form1::showStatus(const QString &text, StatusLasts lasts, bool aboutSpeech) {
+    // Screen readers say every status as it appears, without the focus leaving the text.
+    ui::announce(*lblCommandStatus, text);
+    m_statusIsSpeech = aboutSpeech;
     m_statusUntilNextSpeak = lasts == StatusLasts::UntilNextSpeak;
     if (lasts == StatusLasts::AFewSeconds)
         m_statusTimer->start();
     else
         m_statusTimer->stop();
+}
+
+void Form1::tellOfSpeech(const QString &news) {
+    // A voice command's result stays: what it did is heard anyway.
+    if (m_statusIsSpeech || lblCommandStatus->text().isEmpty())
+        showStatus(news, StatusLasts::AFewSeconds, true);
 }
 
 void Form1::resumeAfterVoiceCommand() {

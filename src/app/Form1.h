@@ -86,7 +86,14 @@ private:
     // How long a status stays: until replaced, a few seconds, or (a failure of speech) until
     // the next ">".
     enum class StatusLasts { UntilReplaced, AFewSeconds, UntilNextSpeak };
-    void showStatus(const QString &text, StatusLasts lasts);
+    // `aboutSpeech`: the line only says what speech is doing, which the next such news may
+    // replace (tellOfSpeech); other news (a voice command's result) stays until it goes.
+    void showStatus(const QString &text, StatusLasts lasts, bool aboutSpeech = false);
+    void tellOfSpeech(const QString &news);
+    void createShortcuts();
+    // The pause button's accessible name and toggle state, from its caption.
+    void showPauseState();
+    void announceSpeech();
 
     std::unique_ptr<speech::Engine> Talker;
     std::unique_ptr<DocumentText> m_document;
@@ -96,4 +103,7 @@ private:
     bool m_pausedForVoiceCommand = false;
     QTimer *m_statusTimer = nullptr;
     bool m_statusUntilNextSpeak = false;
+    bool m_statusIsSpeech = false;
+    bool m_announcedSpeaking = false; // "Reading" was said, and its end is still to be said
+    bool m_stopping = false;          // inside the stop button's handler
 };

@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QThread>
 
@@ -96,6 +97,9 @@ Outcome runInBackground(QWidget *parent, const ExportRequest &request) {
     QProgressDialog progress(parent);
     progress.setObjectName(QStringLiteral("ExportProgress"));
     progress.setWindowTitle(parlivo::kAppTitle);
+    progress.setAccessibleName(QObject::tr("Exporting"));
+    if (auto *bar = progress.findChild<QProgressBar *>())
+        bar->setAccessibleName(QObject::tr("Part of the text exported"));
     progress.setLabelText(progressText(request.path, {}, 0));
     progress.setRange(0, kProgressSteps);
     progress.setWindowModality(Qt::WindowModal);

@@ -54,7 +54,10 @@ frmOptions::frmOptions(std::function<speech::Engine &()> talker)
     Slider1->setTickInterval(1);
     // Set before connecting, so that opening the dialog sends nothing to the engine.
     Slider1->setValue(parlivo::kMinWpm);
-    Slider1->setAccessibleName(tr("Speed"));
+    // A screen reader says the value after the name: "Speed in words per minute, 175".
+    Slider1->setAccessibleName(tr("Speed in words per minute"));
+    Slider1->setAccessibleDescription(
+        tr("From %1 to %2 words per minute").arg(parlivo::kMinWpm).arg(parlivo::kMaxWpm));
     Slider1->raise();
 
     Command1 =

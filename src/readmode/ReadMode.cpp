@@ -31,6 +31,10 @@ ReadMode::ReadMode(QPlainTextEdit &edit, QPushButton &button, speech::Engine &en
     , m_colours(highlightColours(edit.palette())) {
     m_button.setCheckable(true);
     m_button.setAccessibleName(accessibleName(false));
+    m_button.setAccessibleDescription(
+        tr("Reads from the word you click and highlights each word as it is heard. While it is "
+           "on, the text cannot be changed but the arrow keys still move through it; Space "
+           "pauses or resumes, Escape stops."));
     m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, &ReadMode::poll);
     // The end of speech takes the highlight away at once, not at the next poll.
@@ -60,6 +64,10 @@ void ReadMode::setOn(bool on) {
     m_button.setChecked(on);
     m_button.setAccessibleName(accessibleName(on));
     m_edit.setReadOnly(on);
+    // Read-only, yet with a caret the keys move: the text can still be reviewed, and the caret
+    // is what assistive technology follows (see moveCaretToWord).
+    if (on)
+        m_edit.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     if (on) {
         m_followView = true;
         m_lastSpokenWord.reset();
@@ -176,7 +184,26 @@ void ReadMode::showSpokenRange(speech::TextRange word, std::optional<speech::Tex
     if (sentence)
         m_sentence = toWidget(*sentence);
     applySelections();
+    moveCaretToWord();
     keepInView();
+}
+
+void ReadMode::moveCaretToWord() {
+    // A magnifier or screen reader follows the caret, so it goes to each word as it is heard,
+    // unless the user has selected something. Scrolling is keepInView's business, not this.
+    if (m_edit.textCursor().hasSelection())
+        return;
+    QScrollBar *vertical = m_edit.verticalScrollBar();
+    QScrollBar *horizontal = m_edit.horizontalScrollBar();
+    const int top = vertical->value();
+    const int left = horizontal->value();
+    m_scrolling = true;
+    QTextCursor cursor(m_edit.document());
+    cursor.setPosition(m_word->offset);
+    m_edit.setTextCursor(cursor);
+    vertical->setValue(top);
+    horizontal->setValue(left);
+    m_scrolling = false;
 }
 
 void ReadMode::clearHighlight() {

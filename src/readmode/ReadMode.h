@@ -61,6 +61,7 @@ private:
     void clearHighlight();
     void applySelections();
     void keepInView();
+    void moveCaretToWord();
     speech::TextRange toWidget(speech::TextRange spoken);
     const TextPositions &positions();
 

@@ -12,6 +12,7 @@ packages=(
     fonts-liberation
     pulseaudio pulseaudio-utils
     xvfb xclip xdotool openbox
+    dbus at-spi2-core python3-pyatspi
 )
 
 missing=()

@@ -187,6 +187,8 @@ void Form1::createShortcuts() {
 }
 
 void Form1::showPauseState() {
+    // A button's setText() replaces its shortcut with the caption's mnemonic (none here).
+    Command2->setShortcut(kPauseKey);
     const bool paused = Command2->text() != speech::kPauseCaption;
     Command2->setAccessibleName(paused ? tr("Resume") : tr("Pause"));
     ui::setAccessibleToggle(*Command2, paused);

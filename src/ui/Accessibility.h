@@ -12,7 +12,8 @@ namespace ui {
 // Gives `button` the keyboard shortcut `key`, which works anywhere in the button's window (also
 // with the focus in the text area, which keeps it) and is the key binding assistive technology
 // announces for the button. The key clicks the button at once: Qt's own button shortcut first
-// shows a 100 ms press and takes the focus.
+// shows a 100 ms press and takes the focus. QAbstractButton::setText() drops the shortcut: give
+// it again after a change of caption.
 void setShortcut(QAbstractButton &button, const QKeySequence &key);
 
 // Shows `button`, which has a shortcut from setShortcut() but is not checkable on screen, to

@@ -94,8 +94,6 @@ public:
             const QString shown = static_cast<QLabel *>(widget())->text();
             return shown.isEmpty() ? widget()->accessibleName() : shown;
         }
-        if (t == QAccessible::Description)
-            return widget()->accessibleName();
         return QAccessibleWidget::text(t);
     }
 };

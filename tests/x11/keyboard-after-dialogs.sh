@@ -6,13 +6,7 @@
 # Usage: keyboard-after-dialogs.sh PARLIVO-BINARY
 set -euo pipefail
 parlivo=$1
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/common.sh"
 
 # Waits (up to 10 s) for a visible window whose name matches $1, and prints its id. Polled:
 # xdotool's own --sync gives up with an X error when a window goes while it looks.
@@ -52,19 +46,7 @@ file_dialog() {
 
 scenario() {
     local wm=$1
-    # Xvfb picks a free display and writes its number once it is ready.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display-$wm" >/dev/null 2>&1 &
-    pids+=($!)
-    for _ in $(seq 100); do
-        [ -s "$work/display-$wm" ] && break
-        sleep 0.1
-    done
-    export DISPLAY=":$(cat "$work/display-$wm")"
-    if [ "$wm" = openbox ]; then
-        openbox >/dev/null 2>&1 &
-        pids+=($!)
-        sleep 0.5
-    fi
+    start_x "$wm" "$wm"
 
     printf 'hello world' >"$work/doc.txt"
     local first="$work/first-$wm.txt" second="$work/second-$wm.txt"

@@ -7,24 +7,8 @@
 set -euo pipefail
 parlivo=$1
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-export DISPLAY=":$(cat "$work/display")"
-openbox >/dev/null 2>&1 &
-pids+=($!)
-sleep 0.5
+source "$here/common.sh"
+start_x main openbox
 
 export PARLIVO_BINARY=$parlivo PARLIVO_WORK=$work PARLIVO_HERE=$here
 # Everything that talks to the accessibility bus runs inside one private session bus.

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -45,6 +46,7 @@ public:
     int progressTicks = 0;  // times this timer ran while the progress dialog was up
     int progressPaints = 0; // repaints of the text area meanwhile
     bool progressModal = false;
+    bool progressNamed = false; // the dialog and its bar, for assistive technology
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override {
@@ -82,6 +84,9 @@ private:
         } else if (auto *progress = qobject_cast<QProgressDialog *>(modal)) {
             m_inProgress = true;
             progressModal = progressModal || (progress->isVisible() && progress->isModal());
+            const auto *bar = progress->findChild<QProgressBar *>();
+            progressNamed =
+                !progress->accessibleName().isEmpty() && bar && !bar->accessibleName().isEmpty();
             ++progressTicks;
             m_viewport->update();
             if (m_cancel && progressPaints > 0)
@@ -165,6 +170,7 @@ private slots:
             ModalAnswerer answerer(form, target, 0, true);
             form.mnuItemExporttoWav->trigger();
             QVERIFY(answerer.progressModal);
+            QVERIFY(answerer.progressNamed);
             QVERIFY(answerer.progressTicks > 0);
             QVERIFY(answerer.progressPaints > 0);
             // Only the file dialog's question whether to replace the file.

@@ -23,11 +23,18 @@ namespace {
 
 // Waits until speech has ended and been played out.
 bool waitUntilQuiet(SpeechEngine &engine, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (engine.isSpeaking() && t.elapsed() < timeoutMs)
-        QTest::qWait(20);
-    return !engine.isSpeaking();
+    return QTest::qWaitFor([&] { return !engine.isSpeaking(); }, timeoutMs);
+}
+
+// Waits until the word being heard lies past `offset` into the text: speech is under way and
+// some of it has been heard.
+bool waitUntilHeardPast(SpeechEngine &engine, qsizetype offset, int timeoutMs = 10000) {
+    return QTest::qWaitFor(
+        [&] {
+            const auto word = engine.currentWord();
+            return word && word->offset > offset;
+        },
+        timeoutMs);
 }
 
 } // namespace
@@ -75,10 +82,11 @@ private slots:
         if (before != "idle") {
             engine.speak(kLong);
             session = engine.speechSession();
-            QTRY_VERIFY_WITH_TIMEOUT(engine.currentWord() && engine.currentWord()->offset > 40,
-                                     10000);
+            QVERIFY(waitUntilHeardPast(engine, 40));
             if (before == "paused") {
                 engine.pause();
+                // The pause takes hold on the audio thread and at the sound server: only then is
+                // the word it cut at final and the sink quiet for the preview to be heard in.
                 QTest::qWait(300);
             }
             cut = engine.currentWord();
@@ -135,10 +143,11 @@ private slots:
         QVERIFY(rec.start());
         SpeechEngine engine;
         engine.speak(text);
-        QTest::qWait(2000);
+        // Into the first sentence, with most of the text still to come after the resume.
+        QVERIFY(waitUntilHeardPast(engine, 20));
         const qint64 pausedAt = rec.elapsedMs();
         engine.pause();
-        QTest::qWait(1500);
+        QTest::qWait(1500); // paused this long: all of it must be silence
         const qint64 resumedAt = rec.elapsedMs();
         engine.resume();
         QVERIFY(waitUntilQuiet(engine, 60000));
@@ -158,11 +167,12 @@ private slots:
         QVERIFY(rec.start());
         SpeechEngine engine;
         engine.speak(kLong);
-        QTest::qWait(1500);
+        // Five words heard: well over half a second of audio before the stop.
+        QVERIFY(waitUntilHeardPast(engine, 30));
         const qint64 stoppedAt = rec.elapsedMs();
         engine.stop();
         QVERIFY(!engine.isSpeaking());
-        QTest::qWait(1000);
+        QTest::qWait(1000); // nothing may be heard in the second after the stop
         rec.stop();
         QVERIFY(rec.loudMs(0, stoppedAt) > 500);
         QCOMPARE(rec.loudMs(stoppedAt + 150), qint64(0));
@@ -235,7 +245,8 @@ private slots:
             QElapsedTimer t;
             t.start();
             engine.speak(text);
-            QTest::qWait(800);
+            // The change comes while speaking, after the first word has been heard.
+            waitUntilHeardPast(engine, 0);
             if (changeTo)
                 engine.setSpeed(changeTo);
             waitUntilQuiet(engine, 120000);
@@ -253,7 +264,8 @@ private slots:
     void speedChangeContinuesFromTheWordHeard() {
         SpeechEngine engine;
         engine.speak(kLong);
-        QTest::qWait(1500);
+        // Well past the start, so that going back to it would show.
+        QVERIFY(waitUntilHeardPast(engine, 40));
         const auto before = engine.currentWord();
         QVERIFY(before);
         engine.setSpeed(300);
@@ -272,13 +284,13 @@ private slots:
         QVERIFY(rec.start());
         SpeechEngine engine;
         engine.speak(kLong);
-        QTest::qWait(1500);
+        QVERIFY(waitUntilHeardPast(engine, 40));
         const auto before = engine.currentWord();
         QVERIFY(before);
         const qint64 switchedAt = rec.elapsedMs();
         engine.setVoice(QStringLiteral("flite:slt"));
         QCOMPARE(engine.voice(), QStringLiteral("flite:slt"));
-        QTest::qWait(1500);
+        QTest::qWait(1500); // the span after the switch that is checked for speech below
         const auto after = engine.currentWord();
         engine.stop();
         rec.stop();

@@ -29,6 +29,9 @@ namespace {
 // Far above what any of them takes, far below a hang.
 constexpr qint64 kPromptMs = 1000;
 
+// Audio taken by the sink for this long is flowing, not a first burst.
+constexpr qint64 kFlowingNs = 300'000'000;
+
 // A PulseAudio server with one null sink ("test", recorded through "test.monitor"), at an address
 // of this test's own. It runs in the foreground as our child, so that its pid is known and it can
 // be killed outright; PR_SET_PDEATHSIG takes it down with us if the test itself crashes.
@@ -204,9 +207,9 @@ private slots:
         SpeechEngine engine;
         QSignalSpy errors(&engine, &SpeechEngine::errorOccurred);
         engine.speak(kLong.repeated(4));
-        QTRY_VERIFY_WITH_TIMEOUT(engine.firstFrameNs() != 0, 10000);
-        QTest::qWait(500);
+        QVERIFY2(waitUntilAudioFlows(engine), "no audio flowed to the sink");
         m_server.hold();
+        // Held past the stall after which a server that no longer listens counts as lost.
         QTest::qWait(4000);
         m_server.release();
         const qint64 before = engine.lastFrameNs();
@@ -236,14 +239,22 @@ private slots:
     }
 
 private:
+    // Waits until the sink has been taking the engine's audio for a while, not just its first
+    // samples.
+    static bool waitUntilAudioFlows(SpeechEngine &engine) {
+        return QTest::qWaitFor(
+            [&] {
+                const qint64 first = engine.firstFrameNs();
+                return first != 0 && engine.lastFrameNs() - first > kFlowingNs;
+            },
+            10000);
+    }
+
     // Speaks a long text and kills the server in the middle of it: reported once, as an audio
     // output error, and speech is over.
     void killWhileSpeaking(SpeechEngine &engine, QSignalSpy &errors) {
         engine.speak(kLong.repeated(20));
-        QTRY_VERIFY_WITH_TIMEOUT(engine.firstFrameNs() != 0, 10000);
-        QTest::qWait(500);
-        const qint64 lastFrame = engine.lastFrameNs();
-        QVERIFY(lastFrame > engine.firstFrameNs()); // audio was flowing
+        QVERIFY2(waitUntilAudioFlows(engine), "no audio flowed to the sink");
 
         m_server.kill();
         QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 10000);
@@ -251,6 +262,7 @@ private:
         QCOMPARE(error.number(), int(EngineError::AudioOutput));
         QVERIFY(!error.description().isEmpty());
         QVERIFY(!engine.isSpeaking());
+        // Time for any further report to arrive.
         QTest::qWait(500);
         QCOMPARE(errors.size(), 1); // once, not once per attempt to write
         QVERIFY(!engine.isSpeaking());
@@ -279,7 +291,7 @@ private:
             QTRY_VERIFY_WITH_TIMEOUT(!engine.isSpeaking(), 5000);
         }
         QVERIFY(!engine.isSpeaking());
-        QTest::qWait(200);
+        QTest::qWait(200); // time for any further report to arrive
         QCOMPARE(errors.size(), refused ? 0 : 1);
         QVERIFY(timed([&] { engine.stop(); }) < kPromptMs);
     }

@@ -66,6 +66,10 @@ struct Collector {
         std::scoped_lock lock(mutex);
         return died;
     }
+    bool hasAudio() {
+        std::scoped_lock lock(mutex);
+        return samples > 0;
+    }
 };
 
 QString program() {
@@ -77,8 +81,8 @@ std::uint64_t lengthAt(SynthClient &client, Collector &c, std::uint64_t id, cons
                        int wpm, const std::string &voice = "espeak:en") {
     c.clear();
     client.speak(id, text, 0, wpm, voice);
-    for (int i = 0; i < 1000 && c.done() != id; ++i)
-        QTest::qWait(10);
+    if (!QTest::qWaitFor([&] { return c.done() == id; }, 10000))
+        return 0;
     std::scoped_lock lock(c.mutex);
     return c.doneTotal;
 }
@@ -206,7 +210,8 @@ private slots:
         // newer request must still get through at once.
         client.speak(1, QStringLiteral("This is a long sentence. ").repeated(2000), 0, 0,
                      "espeak:en");
-        QTest::qWait(200);
+        // Under way on the long one before the next comes.
+        QTRY_VERIFY_WITH_TIMEOUT(c.hasAudio(), 10000);
         client.speak(2, QStringLiteral("Short."), 0, 0, "espeak:en");
         QTRY_COMPARE_WITH_TIMEOUT(c.done(), std::uint64_t(2), 5000);
     }
@@ -230,7 +235,7 @@ private slots:
         SynthClient client(program(), c.handlers());
         client.ensureRunning();
         client.speak(1, QStringLiteral("Some words to say. ").repeated(500), 0, 0, "espeak:en");
-        QTest::qWait(100);
+        QTRY_VERIFY_WITH_TIMEOUT(c.hasAudio(), 10000); // killed while it speaks
         ::kill(client.pid(), SIGKILL);
         QTRY_VERIFY_WITH_TIMEOUT(c.hasDied(), 5000);
         client.ensureRunning();
@@ -263,7 +268,7 @@ private slots:
             pid = client.pid();
             client.speak(1, QStringLiteral("Talking while we leave. ").repeated(100), 0, 0,
                          "espeak:en");
-            QTest::qWait(50);
+            QTRY_VERIFY_WITH_TIMEOUT(c.hasAudio(), 10000);
         }
         QVERIFY(pid > 0);
         QVERIFY(::kill(pid_t(pid), 0) != 0); // reaped, gone

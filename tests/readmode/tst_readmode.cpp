@@ -35,8 +35,9 @@ QStringList wordsHighlighted(Form1 &w, int timeoutMs = 30000) {
     QElapsedTimer t;
     t.start();
     // Speech may not have started on a slow machine yet; the caller checks the words.
-    while (!w.talker().isSpeaking() && t.elapsed() < 5000)
-        QTest::qWait(5);
+    if (!QTest::qWaitFor([&] { return w.talker().isSpeaking(); }, 10000))
+        return words;
+    // Looked at every 5 ms, far more often than words change, so that none is missed.
     while (w.talker().isSpeaking() && t.elapsed() < timeoutMs) {
         const QString word = highlighted(w);
         if (!word.isEmpty() && (words.isEmpty() || words.last() != word))
@@ -166,15 +167,17 @@ private slots:
         w.document().setText(kLong);
         w.Command5->click();
         w.Command1->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!highlighted(w).isEmpty(), 5000);
-        QTest::qWait(600);
+        // The highlight moving with the speech, past its first word, before the pause.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !highlighted(w).isEmpty() && highlighted(w) != QStringLiteral("The"), 10000);
         w.Text1->setFocus();
         QTest::keyClick(w.Text1, Qt::Key_Space);
         QCOMPARE(w.Command2->text(), QStringLiteral("RES")); // through the button's own path
+        // The pause takes hold at the sound server; from then on the word heard stays put.
         QTest::qWait(200);
         const auto frozen = w.readMode().wordHighlight();
         QVERIFY(frozen);
-        QTest::qWait(800);
+        QTest::qWait(800); // and stays put while paused
         QCOMPARE(w.readMode().wordHighlight(), frozen);
         QCOMPARE(w.document().text(), kLong); // Space typed nothing
         QTest::keyClick(w.Text1, Qt::Key_Space);
@@ -205,7 +208,7 @@ private slots:
         QVERIFY(w.Text1->textCursor().hasSelection());
         QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier,
                           pointAt(QStringLiteral("zeta"), 1));
-        QTest::qWait(100);
+        QTest::qWait(100); // time for reading to start, which it must not
         QVERIFY(!w.talker().isSpeaking());
         QVERIFY(w.Text1->textCursor().selectedText().endsWith(QLatin1Char('z')));
         // A click in the middle of "epsilon", on the second line.
@@ -221,8 +224,8 @@ private slots:
         w.show();
         w.document().setText(kLong);
         w.Command1->click(); // Read Mode off
-        QTRY_VERIFY_WITH_TIMEOUT(realTalker(w).firstFrameNs() != 0, 5000);
-        QTest::qWait(300);
+        // A word is being heard when Read Mode is turned on.
+        QTRY_VERIFY_WITH_TIMEOUT(realTalker(w).currentWord().has_value(), 10000);
         w.Command5->click();
         QTRY_VERIFY_WITH_TIMEOUT(!highlighted(w).isEmpty(), 3000);
         w.Command5->click(); // off again: the highlight goes
@@ -232,7 +235,7 @@ private slots:
         w.Text1->moveCursor(QTextCursor::End);
         w.Text1->insertPlainText(QStringLiteral(" more"));
         w.Command5->click();
-        QTest::qWait(300);
+        QTest::qWait(300); // a dozen polls: none may highlight
         QVERIFY(!w.readMode().wordHighlight());
         w.Command3->click();
     }
@@ -268,6 +271,7 @@ private slots:
         QVERIFY(w.readMode().isFollowingView());
         w.Text1->verticalScrollBar()->setValue(0); // the user looks at the top
         QVERIFY(!w.readMode().isFollowingView());
+        // The speech goes on meanwhile.
         QTest::qWait(600);
         QCOMPARE(w.Text1->verticalScrollBar()->value(), 0); // not pulled back
         w.Command3->click();

@@ -153,7 +153,7 @@ QChar *appendUtf8Lines(QChar *result, QByteArrayView bytes) {
 QChar *appendCp1252Lines(QChar *result, QByteArrayView bytes) {
     // Every byte is a character in Windows-1252, so this never fails.
     return appendLines(result, bytes, [](char16_t *&out, const Byte *in, qsizetype i, qsizetype) {
-        *out++ = cp1252ToUnicode(in[i]);
+        *out++ = parlivo::cp1252ToUnicode(in[i]);
         return i + 1;
     });
 }

@@ -43,7 +43,7 @@ QChar *decodeWithQt(QStringConverter::Encoding encoding, QByteArrayView bytes, Q
 
 QChar *decodeCp1252(QByteArrayView bytes, QChar *at) {
     for (const char c : bytes)
-        *at++ = QChar(cp1252ToUnicode(static_cast<unsigned char>(c)));
+        *at++ = QChar(parlivo::cp1252ToUnicode(static_cast<unsigned char>(c)));
     return at;
 }
 

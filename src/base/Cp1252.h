@@ -4,7 +4,7 @@
 
 #include <array>
 
-namespace documents {
+namespace parlivo {
 
 // It differs from Latin-1 only in 0x80..0x9F. The five bytes it leaves undefined map to the C1
 // control with the same number, as Windows itself does, so no byte is lost.
@@ -17,4 +17,4 @@ inline constexpr char16_t cp1252ToUnicode(unsigned char byte) {
     return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : char16_t(byte);
 }
 
-} // namespace documents
+} // namespace parlivo

@@ -1,0 +1,101 @@
+// parlivo-extract: reads one document into text for the window, in a process of its own with
+// limits on memory, time and output, so that a hostile file can crash, hang or bloat only this.
+//
+// Usage: parlivo-extract FORMAT FILE. FORMAT is a name from formats::formatName(). On success the
+// text goes to standard output in UTF-8, one paragraph per line, and the exit status is 0. A file
+// that cannot be read exits with kExitUnreadable and the message for the user on standard output.
+
+#include "Encoding.h"
+#include "ExtractError.h"
+#include "Format.h"
+#include "Subtitles.h"
+#include "TextBuilder.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <new>
+
+namespace {
+
+constexpr int kExitUnreadable = 3;
+constexpr int kExitNoMemory = 4;
+constexpr int kExitUsage = 64;
+
+// A document larger than this is not a document anyone wants read aloud in one piece.
+constexpr qint64 kMaxFileBytes = qint64(512) * 1024 * 1024;
+constexpr rlim_t kMaxMemoryBytes = rlim_t(2) * 1024 * 1024 * 1024;
+constexpr rlim_t kMaxCpuSeconds = 30;
+
+void limitResources() {
+    // Sanitizer builds reserve terabytes of address space up front: an address-space limit
+    // would stop them before main().
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    const rlimit memory{kMaxMemoryBytes, kMaxMemoryBytes};
+    setrlimit(RLIMIT_AS, &memory);
+#endif
+    const rlimit cpu{kMaxCpuSeconds, kMaxCpuSeconds};
+    setrlimit(RLIMIT_CPU, &cpu);
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+}
+
+bool writeAll(const QByteArray &bytes) {
+    const char *at = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(STDOUT_FILENO, at, std::size_t(left));
+        if (n <= 0)
+            return false;
+        at += n;
+        left -= n;
+    }
+    return true;
+}
+
+QString extractText(formats::Format format, const QByteArray &bytes) {
+    using formats::Format;
+    const extract::Limits limits;
+    switch (format) {
+    case Format::PlainText:
+    case Format::Text:
+        return extract::decodeText(bytes);
+    case Format::Subtitles:
+        return extract::subtitlesToText(extract::decodeText(bytes), limits);
+    default:
+        throw extract::ExtractError(extract::ExtractError::Kind::Unsupported,
+                                    QStringLiteral("Documents of this kind cannot be read yet."));
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    limitResources();
+    if (argc != 3) {
+        std::fputs("usage: parlivo-extract FORMAT FILE\n", stderr);
+        return kExitUsage;
+    }
+    const formats::Format format = formats::formatFromName(QString::fromUtf8(argv[1]));
+    try {
+        QFile file(QString::fromLocal8Bit(argv[2]));
+        if (!file.open(QIODevice::ReadOnly))
+            throw extract::ExtractError(extract::ExtractError::Kind::Damaged,
+                                        QStringLiteral("The file could not be read."));
+        if (file.size() > kMaxFileBytes)
+            throw extract::ExtractError::tooLarge();
+        const QByteArray bytes = file.readAll();
+        const QString text = extractText(format, bytes);
+        return writeAll(text.toUtf8()) ? 0 : 1;
+    } catch (const extract::ExtractError &error) {
+        writeAll(error.message().toUtf8());
+        return kExitUnreadable;
+    } catch (const std::bad_alloc &) {
+        return kExitNoMemory;
+    }
+}

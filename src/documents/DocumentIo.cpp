@@ -63,7 +63,11 @@ void normaliseLineEnds(QString &text, qsizetype from) {
     }
 }
 
-void appendFileLines(QString &document, QByteArrayView fileBytes) {
+namespace {
+
+// appendFileLines, and when `orCp1252` is false, nothing but false for a file that is neither
+// valid UTF-8 nor marked as UTF-8 or UTF-16.
+bool appendLines(QString &document, QByteArrayView fileBytes, bool orCp1252) {
     const qsizetype start = document.size();
     const QLatin1StringView crlf("\r\n");
     // One allocation for everything: the separator, the decoded text, and room for every line
@@ -81,8 +85,13 @@ void appendFileLines(QString &document, QByteArrayView fileBytes) {
         // Most files: one pass from bytes to lines, written where they belong.
         const QByteArrayView body = utf8Bom ? fileBytes.sliced(kUtf8Bom.size()) : fileBytes;
         end = appendUtf8Lines(out, body);
-        if (!end && !utf8Bom)
+        if (!end && !utf8Bom) {
+            if (!orCp1252) {
+                document.truncate(start);
+                return false;
+            }
             end = appendCp1252Lines(out, fileBytes);
+        }
     }
     if (end) {
         document.resize(end - document.constData());
@@ -96,11 +105,22 @@ void appendFileLines(QString &document, QByteArrayView fileBytes) {
     if (document.size() == linesStart) {
         // An empty file (or one with nothing but a byte order mark) has no lines at all.
         document.truncate(start);
-        return;
+        return true;
     }
     // The last line end closes the last line; it does not start an empty one.
     if (document.endsWith(crlf))
         document.chop(crlf.size());
+    return true;
+}
+
+} // namespace
+
+void appendFileLines(QString &document, QByteArrayView fileBytes) {
+    appendLines(document, fileBytes, true);
+}
+
+bool appendUnicodeFileLines(QString &document, QByteArrayView fileBytes) {
+    return appendLines(document, fileBytes, false);
 }
 
 QByteArray savedBytes(const QString &document) {

@@ -14,6 +14,10 @@ namespace documents {
 // says.
 void appendFileLines(QString &document, QByteArrayView fileBytes);
 
+// The same for a file that is valid UTF-8 or has a UTF-8 or UTF-16 byte order mark; anything
+// else adds nothing and returns false, for the document reader to tell its encoding.
+bool appendUnicodeFileLines(QString &document, QByteArrayView fileBytes);
+
 // From `from` on: every line end becomes "\r\n" and every NUL U+FFFD, in place.
 void normaliseLineEnds(QString &text, qsizetype from);
 

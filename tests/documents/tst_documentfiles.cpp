@@ -167,6 +167,44 @@ private slots:
         QCOMPARE(w.document().text(), document + "\r\n" + document);
     }
 
+    // Files that are not plain UTF-8 go through the document reader: their text is appended as
+    // lines like any other, and what cannot be read says why and leaves the text alone.
+    void openReadsOtherDocuments_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("added");  // after "kept"; empty: nothing may be added
+        QTest::addColumn<QString>("reason"); // in the box, if one must show
+        // "Привет, мир! Это проверка кодировки." and "Вторая строка." in Windows-1251.
+        QTest::newRow("Windows-1251")
+            << "letter.txt"
+            << QByteArray("\xcf\xf0\xe8\xe2\xe5\xf2, \xec\xe8\xf0! \xdd\xf2\xee "
+                          "\xef\xf0\xee\xe2\xe5\xf0\xea\xe0 \xea\xee\xe4\xe8\xf0\xee\xe2\xea\xe8."
+                          "\r\n\xc2\xf2\xee\xf0\xe0\xff \xf1\xf2\xf0\xee\xea\xe0.")
+            << QStringLiteral("\r\nПривет, мир! Это проверка кодировки.\r\nВторая строка.")
+            << QString();
+        QTest::newRow("SRT") << "film.srt"
+                             << QByteArray("1\n00:00:01,000 --> 00:00:02,000\nOne.\n\n2\n"
+                                           "00:00:03,000 --> 00:00:04,000\nTwo,\nthree.\n")
+                             << QStringLiteral("\r\nOne.\r\nTwo, three.") << QString();
+        QTest::newRow("a kind not read yet")
+            << "paper.txt" << QByteArray("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n") << QString()
+            << QStringLiteral("cannot be read yet");
+    }
+    void openReadsOtherDocuments() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, added);
+        QFETCH(QString, reason);
+        writeFile(path(name), bytes);
+        Window w;
+        w.document().setText(QStringLiteral("kept"));
+        const QList<ShownBox> boxes = w.open(path(name));
+        QCOMPARE(w.document().text(), QStringLiteral("kept") + added);
+        QCOMPARE(boxes.size(), reason.isEmpty() ? 0 : 1);
+        if (!reason.isEmpty())
+            QVERIFY2(boxes[0].text.contains(reason), qPrintable(boxes[0].text));
+    }
+
     void cancelDoesNothing() {
         Window w;
         w.document().setText(QStringLiteral("kept"));

@@ -1,0 +1,135 @@
+#include "DocumentReader.h"
+
+#include "AppTitle.h"
+#include "FileAccess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QTimer>
+
+namespace documents {
+namespace {
+
+// What parlivo-extract's exit statuses mean (see src/extract/main.cpp).
+constexpr int kExitUnreadable = 3;
+constexpr int kExitNoMemory = 4;
+
+// More text than the window can hold anyway (see kMaxOpenSize).
+constexpr qsizetype kMaxTextBytes = qsizetype(256) * 1024 * 1024;
+// A short read shows no dialog: the window only holds back input for that long.
+constexpr int kQuietMs = 400;
+
+int timeLimitSeconds() {
+    bool ok = false;
+    const int fromEnv = qEnvironmentVariableIntValue("PARLIVO_EXTRACT_SECONDS", &ok);
+    return ok && fromEnv > 0 ? fromEnv : 30;
+}
+
+QString withoutFullStop(QString message) {
+    // The box adds its own.
+    while (message.endsWith(u'.'))
+        message.chop(1);
+    return message;
+}
+
+} // namespace
+
+QString readerProgram() {
+    const QByteArray fromEnv = qgetenv("PARLIVO_EXTRACT");
+    if (!fromEnv.isEmpty())
+        return QString::fromLocal8Bit(fromEnv);
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/parlivo-extract");
+}
+
+std::optional<QByteArray> readThroughReader(QWidget *parent, const QString &path,
+                                            formats::Format format) {
+    QProcess reader;
+    reader.setProgram(readerProgram());
+    reader.setArguments({formats::formatName(format), path});
+    reader.setStandardErrorFile(QProcess::nullDevice());
+    reader.setStandardInputFile(QProcess::nullDevice());
+
+    QByteArray text;
+    bool tooMuch = false;
+    bool timedOut = false;
+    bool cancelled = false;
+    bool failedToStart = false;
+    QEventLoop loop;
+    QObject::connect(&reader, &QProcess::readyReadStandardOutput, &loop, [&] {
+        text += reader.readAllStandardOutput();
+        if (text.size() > kMaxTextBytes && !tooMuch) {
+            tooMuch = true;
+            reader.kill();
+        }
+    });
+    QObject::connect(&reader, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&reader, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            failedToStart = true;
+            loop.quit();
+        }
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, &loop, [&] {
+        timedOut = true;
+        reader.kill();
+    });
+
+    reader.start();
+    watchdog.start(timeLimitSeconds() * 1000);
+    // Most documents are read before anyone would notice: until then input waits (it is not
+    // lost), so nothing can change the text under the read.
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    QObject::connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
+    quiet.start(kQuietMs);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    quiet.stop();
+
+    if (reader.state() != QProcess::NotRunning && !failedToStart) {
+        QProgressDialog progress(parent);
+        progress.setObjectName(QStringLiteral("ReadProgress"));
+        progress.setWindowTitle(parlivo::kAppTitle);
+        progress.setAccessibleName(QObject::tr("Reading the document"));
+        progress.setLabelText(QObject::tr("Reading \"%1\"...").arg(QDir::toNativeSeparators(path)));
+        progress.setRange(0, 0);
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setAutoClose(false);
+        progress.setAutoReset(false);
+        progress.setMinimumDuration(0);
+        QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] {
+            cancelled = true;
+            reader.kill();
+        });
+        progress.show();
+        if (reader.state() != QProcess::NotRunning)
+            loop.exec();
+    }
+    reader.waitForFinished(5000);
+    text += reader.readAllStandardOutput();
+
+    if (cancelled)
+        return std::nullopt;
+    if (failedToStart)
+        throw FileError(0, QObject::tr("The document reader could not be started"));
+    if (timedOut)
+        throw FileError(0, QObject::tr("Reading stopped after %1 seconds").arg(timeLimitSeconds()));
+    if (tooMuch)
+        throw FileError(0, QObject::tr("Its text is larger than 256 MB, so it was not opened"));
+    if (reader.exitStatus() == QProcess::NormalExit) {
+        if (reader.exitCode() == 0)
+            return text;
+        if (reader.exitCode() == kExitUnreadable)
+            throw FileError(0, withoutFullStop(QString::fromUtf8(text)));
+        if (reader.exitCode() == kExitNoMemory)
+            throw FileError(0, QObject::tr("There is not enough memory for it"));
+    }
+    throw FileError(0, QObject::tr("The document reader stopped unexpectedly; your text was not "
+                                   "changed"));
+}
+
+} // namespace documents

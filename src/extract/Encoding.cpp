@@ -2,7 +2,6 @@
 
 #include "Cp1252.h"
 
-#include <QStringDecoder>
 #include <QSysInfo>
 
 #include <uchardet/uchardet.h>
@@ -21,10 +20,9 @@ constexpr qsizetype kPatternBytes = 4096;
 constexpr qsizetype kDetectBytes = 1 << 20;
 
 bool validUtf8(QByteArrayView bytes) {
-    QStringDecoder decoder(QStringConverter::Utf8);
-    // decode() is lazy: nothing is checked until its result becomes a string.
-    const QString decoded = decoder.decode(bytes);
-    return !decoder.hasError();
+    // Every invalid or cut-off sequence comes back as U+FFFD, which is other bytes. (A decoder's
+    // hasError() would miss a sequence cut off at the end: it waits for more.)
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
 }
 
 // UTF-16 without a byte order mark: text in Latin letters has a zero byte in every other
@@ -128,6 +126,11 @@ QString decodeText(QByteArrayView bytes) {
     const QByteArray encoding = detectEncoding(bytes);
     if (encoding == "WINDOWS-1252")
         return cp1252(bytes);
+    if (encoding == "UTF-8") {
+        // Also what uchardet says of UTF-8 with a damaged sequence or two: those become U+FFFD,
+        // and the rest of the file reads as written, not as Windows-1252 letter salad.
+        return QString::fromUtf8(bytes.startsWith("\xEF\xBB\xBF") ? bytes.sliced(3) : bytes);
+    }
     bool ok = false;
     QString text = viaIconv(bytes, encoding, ok);
     if (!ok)

@@ -14,9 +14,9 @@ namespace extract {
 // every byte sequence is.
 QByteArray detectEncoding(QByteArrayView bytes);
 
-// The bytes decoded from the encoding detectEncoding() finds, without a byte order mark. Where
-// a sequence does not decode after all, the whole file is read as Windows-1252 instead, so no
-// byte is ever lost.
+// The bytes decoded from the encoding detectEncoding() finds, without a byte order mark. UTF-8
+// with a damaged sequence gets U+FFFD there; in any other encoding, where a sequence does not
+// decode after all, the whole file is read as Windows-1252 instead, so no byte is lost.
 QString decodeText(QByteArrayView bytes);
 
 } // namespace extract

@@ -1,0 +1,119 @@
+// The document readers on small made documents, each row the exact text expected back, and on
+// hostile ones: deep nesting, broken markup, entity bombs, bad bytes. A row expecting an error
+// names it as "error: damaged" or "error: too large".
+#include "ExtractError.h"
+#include "HtmlReader.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+
+using namespace extract;
+
+namespace {
+
+using Reader = std::function<QString(QByteArrayView, const Limits &)>;
+
+QString outcome(const Reader &read, const QByteArray &input, const Limits &limits) {
+    try {
+        return read(input, limits);
+    } catch (const ExtractError &error) {
+        switch (error.kind()) {
+        case ExtractError::Kind::Damaged:
+            return QStringLiteral("error: damaged");
+        case ExtractError::Kind::TooLarge:
+            return QStringLiteral("error: too large");
+        default:
+            return QStringLiteral("error: other");
+        }
+    }
+}
+
+void addColumns() {
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("maxChars"); // 0: the default
+}
+
+void row(const char *name, const QByteArray &input, const QString &expected, int maxChars = 0) {
+    QTest::newRow(name) << input << expected << maxChars;
+}
+
+void check(const Reader &read) {
+    QFETCH(QByteArray, input);
+    QFETCH(QString, expected);
+    QFETCH(int, maxChars);
+    Limits limits;
+    if (maxChars > 0)
+        limits.maxChars = maxChars;
+    // On a thread with a small stack, so that a walk recursing once per level of nesting
+    // fails here rather than only on a deeper document.
+    QString text;
+    QElapsedTimer timer;
+    timer.start();
+    std::unique_ptr<QThread> thread(QThread::create([&] { text = outcome(read, input, limits); }));
+    thread->setStackSize(1024 * 1024);
+    thread->start();
+    QVERIFY(thread->wait(QDeadlineTimer(60000)));
+    if (input.size() > 100000)
+        qInfo("%lld bytes read in %lld ms", qint64(input.size()), timer.elapsed());
+    QCOMPARE(text, expected);
+}
+
+QByteArray repeated(const char *part, int times) {
+    return QByteArray(part).repeated(times);
+}
+
+} // namespace
+
+class TestReaders : public QObject {
+    Q_OBJECT
+
+private slots:
+    void html_data();
+    void html() { check(htmlToText); }
+};
+
+void TestReaders::html_data() {
+    addColumns();
+    row("paragraphs and headings",
+        "<html><head><title>Tab title</title><style>p{}</style></head><body>"
+        "<h1>Heading</h1><p>One\n   two <b>bold</b><i>it</i>.</p><div>Three<br>Four</div>"
+        "<section><h2>Sub</h2>Loose text</section></body></html>",
+        "Heading\nOne two boldit.\nThree\nFour\nSub\nLoose text");
+    row("skipped content",
+        "<p>a<script>alert(1)</script>b<noscript>no</noscript><template>t</template>"
+        "<img alt='picture'>c<!-- comment --></p><style>x</style>",
+        "abc");
+    row("entities and soft hyphens", "<p>caf&eacute; &amp; t&shy;ea&nbsp;&#8212; &lt;b&gt;</p>",
+        "café & tea — <b>");
+    row("lists",
+        "<ol start=3><li>three<li><p>four</p></li><li value=9>nine</ol>"
+        "<ul><li>dot<ul><li>inner</li></ul></li><li></li></ul><p>after</p>",
+        "3. three\n4. four\n9. nine\n• dot\n• inner\nafter");
+    row("table",
+        "<table><caption>Prices</caption><tr><th>Item<th>Cost</tr>"
+        "<tr><td>Tea</td><td></td><td><p>2</p><p>euro</p></td></tr></table><p>end</p>",
+        "Prices\nItem, Cost\nTea, 2 euro\nend");
+    row("pre lines", "<pre>\nline one\n  line two\n\nthree</pre>after",
+        "line one\nline two\nthree\nafter");
+    row("unclosed tags", "<div><p>one<p>two<ul><li>a<li>b<table><tr><td>x<td>y",
+        "one\ntwo\n• a\n• b\nx, y");
+    row("invalid utf-8",
+        QByteArray("<p>a\xff\xfe"
+                   "b</p><p>\xc3</p>"),
+        QStringLiteral("a\uFFFD\uFFFDb\n\uFFFD"));
+    // The HTML parser itself takes time growing with the square of the depth (20 s for 100k
+    // levels); 30k keeps the test quick and still far past the depth limit and the stack.
+    row("deep nesting",
+        repeated("<div>", 30000) + "deep" + repeated("<i>", 30000) + "er" +
+            repeated("</i></div>", 30000) + "<ol><li>after</ol>",
+        "deeper\n1. after");
+    row("too large", "<p>" + repeated("word ", 100) + "</p>", "error: too large", 50);
+}
+
+QTEST_GUILESS_MAIN(TestReaders)
+#include "tst_readers.moc"

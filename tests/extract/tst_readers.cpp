@@ -3,6 +3,7 @@
 // names it as "error: damaged" or "error: too large".
 #include "ExtractError.h"
 #include "HtmlReader.h"
+#include "MarkdownReader.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -75,6 +76,8 @@ class TestReaders : public QObject {
 private slots:
     void html_data();
     void html() { check(htmlToText); }
+    void markdown_data();
+    void markdown() { check(markdownToText); }
 };
 
 void TestReaders::html_data() {
@@ -113,6 +116,34 @@ void TestReaders::html_data() {
             repeated("</i></div>", 30000) + "<ol><li>after</ol>",
         "deeper\n1. after");
     row("too large", "<p>" + repeated("word ", 100) + "</p>", "error: too large", 50);
+}
+
+void TestReaders::markdown_data() {
+    addColumns();
+    row("blocks",
+        "# Title\n\nOne *two* **three**\nfour `code` ~~gone~~.  \nHard break\n\n> Quoted\n\n---\n"
+        "Setext\n======\n",
+        "Title\nOne two three four code gone.\nHard break\nQuoted\nSetext");
+    row("lists", "3. three\n4. four\n   - inner\n\n* star\n\n  loose para\n* \n\nafter\n",
+        "3. three\n4. four\n• inner\n• star\nloose para\nafter");
+    row("table", "| A | B |\n|---|---|\n| 1 | |\n| | 2 |\n|x|y|\n", "A, B\n1\n2\nx, y");
+    row("code block", "```\nint a;\n\n  b();\n```\n    indented\n", "int a;\nb();\nindented");
+    row("links keep their text",
+        "[the text](http://example.com \"t\") <http://auto.example> ![alt](i.png) [r]\n\n"
+        "[r]: http://x\n",
+        "the text http://auto.example r");
+    row("html is text", "In <1999> a <b>bold</b> <!-- c -->\n\n<div>block</div>\n",
+        "In <1999> a <b>bold</b> <!-- c -->\n<div>block</div>");
+    row("entities", "caf&eacute; &amp; &#233;&#x41;&#0; &bogus; t&shy;ea",
+        QStringLiteral("café & éA\uFFFD &bogus; tea"));
+    row("invalid utf-8 and nul",
+        QByteArray("a\xff\x00"
+                   "b\xc3",
+                   5),
+        QStringLiteral("a\uFFFD\uFFFDb\uFFFD"));
+    // Lists nested past the depth limit read as bullets.
+    row("deep nesting", repeated("> ", 20000) + "- " + repeated("1. ", 1000) + "deep\n", "• deep");
+    row("too large", repeated("word ", 100), "error: too large", 50);
 }
 
 QTEST_GUILESS_MAIN(TestReaders)

@@ -2,6 +2,7 @@
 // hostile ones: deep nesting, broken markup, entity bombs, bad bytes. A row expecting an error
 // names it as "error: damaged" or "error: too large".
 #include "ExtractError.h"
+#include "Fb2Reader.h"
 #include "HtmlReader.h"
 #include "MarkdownReader.h"
 
@@ -78,6 +79,8 @@ private slots:
     void html() { check(htmlToText); }
     void markdown_data();
     void markdown() { check(markdownToText); }
+    void fb2_data();
+    void fb2() { check(fb2ToText); }
 };
 
 void TestReaders::html_data() {
@@ -144,6 +147,69 @@ void TestReaders::markdown_data() {
     // Lists nested past the depth limit read as bullets.
     row("deep nesting", repeated("> ", 20000) + "- " + repeated("1. ", 1000) + "deep\n", "• deep");
     row("too large", repeated("word ", 100), "error: too large", 50);
+}
+
+namespace {
+
+QByteArray fictionBook(const QByteArray &body, const QByteArray &prolog = {}) {
+    return prolog +
+           "<FictionBook xmlns=\"http://www.gribuser.ru/xml/fictionbook/2.0\" "
+           "xmlns:l=\"http://www.w3.org/1999/xlink\"><description><title-info><book-title>"
+           "Not read</book-title></title-info></description>" +
+           body + "<binary id=\"c.jpg\" content-type=\"image/jpeg\">AAAA</binary></FictionBook>";
+}
+
+} // namespace
+
+void TestReaders::fb2_data() {
+    addColumns();
+    const QByteArray book =
+        "<body><title><p>Book</p><p>Two lines</p></title>"
+        "<section><title><p>Chapter</p></title><epigraph><p>Saying</p>"
+        "<text-author>Someone</text-author></epigraph>"
+        "<p>One <emphasis>two</emphasis><a l:href=\"#n1\">1</a></p>"
+        "<empty-line/><subtitle>* * *</subtitle><image l:href=\"#c.jpg\"/>"
+        "<poem><stanza><v>Verse one</v><v>Verse two</v></stanza></poem>"
+        "<table><tr><th>A</th> <th>B</th></tr><tr><td></td><td>2</td></tr>"
+        "</table></section></body>"
+        "<body name=\"notes\"><section id=\"n1\"><p>A note</p></section></body>";
+    const QString text = "Book\nTwo lines\nChapter\nSaying\nSomeone\nOne two1\n* * *\n"
+                         "Verse one\nVerse two\nA, B\n2\nA note";
+    row("book", fictionBook(book, "<?xml version=\"1.0\" encoding=\"utf-8\"?>"), text);
+    row("no declaration", fictionBook(book), text);
+    row("windows-1251",
+        fictionBook("<body><p>\xcf\xf0\xe8\xe2\xe5\xf2 \x98 \x85</p></body>",
+                    "<?xml version='1.0' encoding='windows-1251'?>\n"),
+        QStringLiteral("Привет \uFFFD …"));
+    const QString utf16 = QString::fromUtf8(fictionBook(
+        "<body><p>\xc3\xa9t\xc3\xa9</p></body>", "<?xml version=\"1.0\" encoding=\"UTF-16\"?>"));
+    row("utf-16",
+        "\xff\xfe" + QByteArray(reinterpret_cast<const char *>(utf16.utf16()), utf16.size() * 2),
+        QStringLiteral("été"));
+    row("unknown encoding",
+        fictionBook("<body><p>x</p></body>", "<?xml version=\"1.0\" encoding=\"nope-42\"?>"),
+        "error: damaged");
+    row("billion laughs",
+        "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">"
+        "<!ENTITY lol2 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">"
+        "<!ENTITY lol3 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">"
+        "<!ENTITY lol4 \"&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;\">"
+        "<!ENTITY lol5 \"&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;\">"
+        "<!ENTITY lol6 \"&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;\">"
+        "<!ENTITY lol7 \"&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;\">"
+        "<!ENTITY lol8 \"&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;\">"
+        "<!ENTITY lol9 \"&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;\">]>"
+        "<FictionBook><body><p>&lol9;</p></body></FictionBook>",
+        "error: damaged");
+    row("truncated", fictionBook(book).chopped(200), "error: damaged");
+    row("undeclared entity", fictionBook("<body><p>a&nbsp;b</p></body>"), "error: damaged");
+    row("invalid utf-8", fictionBook("<body><p>a\xff</p></body>"), "error: damaged");
+    row("too deep",
+        fictionBook("<body>" + repeated("<section>", 300) + "x" + repeated("</section>", 300) +
+                    "</body>"),
+        "error: damaged");
+    row("too large", fictionBook("<body><p>" + repeated("word ", 100) + "</p></body>"),
+        "error: too large", 50);
 }
 
 QTEST_GUILESS_MAIN(TestReaders)

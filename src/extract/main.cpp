@@ -7,7 +7,10 @@
 
 #include "Encoding.h"
 #include "ExtractError.h"
+#include "Fb2Reader.h"
 #include "Format.h"
+#include "HtmlReader.h"
+#include "MarkdownReader.h"
 #include "Subtitles.h"
 #include "TextBuilder.h"
 
@@ -67,6 +70,12 @@ QString extractText(formats::Format format, const QByteArray &bytes) {
         return extract::decodeText(bytes);
     case Format::Subtitles:
         return extract::subtitlesToText(extract::decodeText(bytes), limits);
+    case Format::Html:
+        return extract::htmlToText(extract::decodeText(bytes).toUtf8(), limits);
+    case Format::Markdown:
+        return extract::markdownToText(extract::decodeText(bytes).toUtf8(), limits);
+    case Format::Fb2:
+        return extract::fb2ToText(bytes, limits);
     default:
         throw extract::ExtractError(extract::ExtractError::Kind::Unsupported,
                                     QStringLiteral("Documents of this kind cannot be read yet."));

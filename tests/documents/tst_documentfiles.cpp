@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -186,6 +187,19 @@ private slots:
                              << QByteArray("1\n00:00:01,000 --> 00:00:02,000\nOne.\n\n2\n"
                                            "00:00:03,000 --> 00:00:04,000\nTwo,\nthree.\n")
                              << QStringLiteral("\r\nOne.\r\nTwo, three.") << QString();
+        QTest::newRow("HTML named .txt")
+            << "page.txt"
+            << QByteArray("<!DOCTYPE html><title>Not read</title><h1>News</h1><p>Caf&eacute; "
+                          "opens.<script>x()</script><ul><li>tea<li>cake</ul>")
+            << QStringLiteral("\r\nNews\r\nCafé opens.\r\n• tea\r\n• cake") << QString();
+        QTest::newRow("Markdown") << "notes.md" << QByteArray("# To do\n\n1. *Buy* [milk](x)\n")
+                                  << QStringLiteral("\r\nTo do\r\n1. Buy milk") << QString();
+        QTest::newRow("FB2 entity bomb")
+            << "bomb.fb2"
+            << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE b [<!ENTITY a \"aaaaaaaaaa\">"
+                          "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]>"
+                          "<FictionBook><body><p>&b;</p></body></FictionBook>")
+            << QString() << QStringLiteral("damaged");
         QTest::newRow("a kind not read yet")
             << "paper.txt" << QByteArray("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n") << QString()
             << QStringLiteral("cannot be read yet");
@@ -203,6 +217,35 @@ private slots:
         QCOMPARE(boxes.size(), reason.isEmpty() ? 0 : 1);
         if (!reason.isEmpty())
             QVERIFY2(boxes[0].text.contains(reason), qPrintable(boxes[0].text));
+    }
+
+    // A reader that runs too long or dies: the text stays, and the box says what happened.
+    // 200,000 nested elements keep the HTML parser busy for well over a minute.
+    void aStuckOrDeadReaderLeavesTheText_data() {
+        QTest::addColumn<bool>("kill");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("time limit") << false << QStringLiteral("Reading stopped after 2 seconds");
+        QTest::newRow("killed") << true << QStringLiteral("stopped unexpectedly");
+    }
+    void aStuckOrDeadReaderLeavesTheText() {
+        QFETCH(bool, kill);
+        QFETCH(QString, reason);
+        writeFile(path("deep.html"),
+                  "<html><body>" + QByteArray("<div>").repeated(200000) + "deep");
+        qputenv("PARLIVO_EXTRACT_SECONDS", kill ? "60" : "2");
+        Window w;
+        w.document().setText(QStringLiteral("kept"));
+        if (kill)
+            QTimer::singleShot(1500, [] {
+                QProcess::execute(QStringLiteral("pkill"),
+                                  {QStringLiteral("-KILL"), QStringLiteral("-x"),
+                                   QStringLiteral("parlivo-extract")});
+            });
+        const QList<ShownBox> boxes = w.open(path("deep.html"));
+        qunsetenv("PARLIVO_EXTRACT_SECONDS");
+        QCOMPARE(w.document().text(), QStringLiteral("kept"));
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].text.contains(reason), qPrintable(boxes[0].text));
     }
 
     void cancelDoesNothing() {

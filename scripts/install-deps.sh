@@ -9,7 +9,7 @@ packages=(
     libespeak-ng-dev espeak-ng-data espeak-ng
     flite1-dev flite libsonic-dev libsndfile1-dev
     libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
-    libgumbo-dev libmd4c-dev libuchardet-dev
+    libgumbo-dev libmd4c-dev libuchardet-dev libzip-dev
     fonts-liberation
     pulseaudio pulseaudio-utils
     xvfb xclip xdotool openbox

@@ -11,6 +11,7 @@
 #include "Format.h"
 #include "HtmlReader.h"
 #include "MarkdownReader.h"
+#include "PackageReaders.h"
 #include "Subtitles.h"
 #include "TextBuilder.h"
 
@@ -76,6 +77,12 @@ QString extractText(formats::Format format, const QByteArray &bytes) {
         return extract::markdownToText(extract::decodeText(bytes).toUtf8(), limits);
     case Format::Fb2:
         return extract::fb2ToText(bytes, limits);
+    case Format::Docx:
+        return extract::docxToText(bytes, limits);
+    case Format::Odt:
+        return extract::odtToText(bytes, limits);
+    case Format::Epub:
+        return extract::epubToText(bytes, limits);
     default:
         throw extract::ExtractError(extract::ExtractError::Kind::Unsupported,
                                     QStringLiteral("Documents of this kind cannot be read yet."));

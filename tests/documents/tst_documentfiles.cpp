@@ -221,6 +221,21 @@ private slots:
 
     // A reader that runs too long or dies: the text stays, and the box says what happened.
     // 200,000 nested elements keep the HTML parser busy for well over a minute.
+    // A real document nobody here wrote: the Sonic paper, shipped as ODT with libsonic-dev
+    // (which the build installs), read through the window's Open.
+    void opensARealOdt() {
+        const QString odt = QStringLiteral("/usr/share/doc/libsonic-dev/sonic.odt");
+        if (!QFile::exists(odt))
+            QSKIP("this system leaves out /usr/share/doc");
+        Window w;
+        QCOMPARE(w.open(odt).size(), 0);
+        const QStringList paragraphs = w.document().text().split(QStringLiteral("\r\n"));
+        QCOMPARE(paragraphs.value(1), QStringLiteral("The Sonic Speech Speedup Algorithm"));
+        QVERIFY(paragraphs.contains(QStringLiteral("Abstract")));
+        QVERIFY(paragraphs.contains(QStringLiteral("newSamples = period/(speed - 1.0)")));
+        QVERIFY(paragraphs.size() > 10);
+    }
+
     void aStuckOrDeadReaderLeavesTheText_data() {
         QTest::addColumn<bool>("kill");
         QTest::addColumn<QString>("reason");

@@ -1,0 +1,177 @@
+// Word-processor files and e-books made here from a known text, read back paragraph by
+// paragraph; and archives built to hurt: a zip bomb, an encrypted part, a cut-off file.
+
+#include "ExtractError.h"
+#include "PackageReaders.h"
+
+#include <QTest>
+
+#include <zip.h>
+
+#include <functional>
+#include <utility>
+#include <vector>
+
+using extract::ExtractError;
+
+namespace {
+
+using Entries = std::vector<std::pair<const char *, QByteArray>>;
+
+// A zip of `entries`, in order, deflated; `encrypt` names one to encrypt with a password.
+QByteArray makeZip(const Entries &entries, const char *encrypt = nullptr) {
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t *buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
+    zip_t *archive = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
+    zip_source_keep(buffer);
+    std::vector<QByteArray> kept;
+    for (const auto &[name, content] : entries) {
+        kept.push_back(content);
+        zip_source_t *data = zip_source_buffer(archive, kept.back().constData(),
+                                               zip_uint64_t(kept.back().size()), 0);
+        const zip_int64_t index = zip_file_add(archive, name, data, ZIP_FL_ENC_UTF_8);
+        if (encrypt && QByteArrayView(name) == encrypt)
+            zip_file_set_encryption(archive, zip_uint64_t(index), ZIP_EM_AES_256, "secret");
+    }
+    zip_close(archive);
+    QByteArray out;
+    zip_source_open(buffer);
+    zip_source_seek(buffer, 0, SEEK_END);
+    out.resize(qsizetype(zip_source_tell(buffer)));
+    zip_source_seek(buffer, 0, SEEK_SET);
+    zip_source_read(buffer, out.data(), zip_uint64_t(out.size()));
+    zip_source_close(buffer);
+    zip_source_free(buffer);
+    zip_error_fini(&error);
+    return out;
+}
+
+QByteArray docx(const QByteArray &body, const QByteArray &numbering = {}) {
+    Entries entries{
+        {"[Content_Types].xml", "<Types/>"},
+        {"word/document.xml", "<?xml version=\"1.0\"?><w:document xmlns:w=\"w\"><w:body>" + body +
+                                  "</w:body></w:document>"}};
+    if (!numbering.isEmpty())
+        entries.push_back(
+            {"word/numbering.xml", "<w:numbering xmlns:w=\"w\">" + numbering + "</w:numbering>"});
+    return makeZip(entries);
+}
+
+QByteArray wp(const QByteArray &text, const QByteArray &props = {}) {
+    return "<w:p>" + props + "<w:r><w:t>" + text + "</w:t></w:r></w:p>";
+}
+
+QByteArray listItem(const QByteArray &text, int numId) {
+    return wp(text, "<w:pPr><w:numPr><w:ilvl w:val=\"0\"/><w:numId w:val=\"" +
+                        QByteArray::number(numId) + "\"/></w:numPr></w:pPr>");
+}
+
+QByteArray odt(const QByteArray &text) {
+    return makeZip(
+        {{"mimetype", "application/vnd.oasis.opendocument.text"},
+         {"content.xml", "<?xml version=\"1.0\"?><office:document-content xmlns:office=\"o\" "
+                         "xmlns:text=\"t\" xmlns:table=\"b\"><office:body><office:text>" +
+                             text + "</office:text></office:body></office:document-content>"}});
+}
+
+QByteArray epub() {
+    const auto chapter = [](const QByteArray &body) {
+        return "<?xml version=\"1.0\"?><html xmlns=\"http://www.w3.org/1999/xhtml\"><head>"
+               "<title>Not read</title></head><body>" +
+               body + "</body></html>";
+    };
+    return makeZip(
+        {{"mimetype", "application/epub+zip"},
+         {"META-INF/container.xml",
+          "<container><rootfiles><rootfile full-path=\"OEBPS/book.opf\"/></rootfiles>"
+          "</container>"},
+         {"OEBPS/book.opf",
+          "<package><manifest><item id=\"b\" href=\"Text/two%20words.xhtml\"/>"
+          "<item id=\"a\" href=\"Text/one.xhtml\"/><item id=\"c\" href=\"cover.jpg\"/>"
+          "</manifest><spine><itemref idref=\"a\"/><itemref idref=\"b\"/></spine></package>"},
+         {"OEBPS/Text/two words.xhtml", chapter("<h2>Chapter two</h2><p>The end.</p>")},
+         {"OEBPS/Text/one.xhtml", chapter("<h2>Chapter one</h2><p>It began.</p><ol><li>a</li>"
+                                          "<li>b</li></ol>")}});
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(std::function<QString()>)
+
+class TestPackages : public QObject {
+    Q_OBJECT
+private slots:
+    void readsParagraphByParagraph_data() {
+        QTest::addColumn<std::function<QString()>>("read");
+        QTest::addColumn<QString>("text");
+        const QByteArray numbering =
+            "<w:abstractNum w:abstractNumId=\"7\"><w:lvl w:ilvl=\"0\"><w:numFmt w:val=\"decimal\"/>"
+            "</w:lvl></w:abstractNum><w:abstractNum w:abstractNumId=\"8\"><w:lvl w:ilvl=\"0\">"
+            "<w:numFmt w:val=\"bullet\"/></w:lvl></w:abstractNum><w:num w:numId=\"1\">"
+            "<w:abstractNumId w:val=\"7\"/></w:num><w:num w:numId=\"2\"><w:abstractNumId "
+            "w:val=\"8\"/></w:num>";
+        const QByteArray body =
+            wp("Heading", "<w:pPr><w:pStyle w:val=\"Heading1\"/></w:pPr>") +
+            "<w:p><w:r><w:t>One para</w:t></w:r><w:r><w:t xml:space=\"preserve\">graph, "
+            "</w:t></w:r><w:del><w:r><w:delText>gone</w:delText></w:r></w:del><w:r><w:tab/>"
+            "<w:t>joined.</w:t></w:r></w:p>" +
+            listItem("first", 1) + listItem("second", 1) + listItem("dot", 2) +
+            "<w:tbl><w:tr><w:tc>" + wp("Tea") + "</w:tc><w:tc>" + wp("2") +
+            "</w:tc></w:tr><w:tr><w:tc>" + wp("Cake") + "</w:tc><w:tc></w:tc></w:tr></w:tbl>" +
+            wp("After.");
+        const QByteArray file = docx(body, numbering);
+        QTest::newRow("DOCX")
+            << std::function<QString()>([file] { return extract::docxToText(file, {}); })
+            << QStringLiteral("Heading\nOne paragraph, joined.\n1. first\n2. second\n\u2022 dot\n"
+                              "Tea, 2\nCake\nAfter.");
+        const QByteArray content = odt(
+            "<text:h>Title</text:h><text:p>Two<text:s/>words<text:note><text:note-body><text:p>"
+            "A note</text:p></text:note-body></text:note> here.</text:p><text:list>"
+            "<text:list-item><text:p>milk</text:p></text:list-item><text:list-item><text:p>eggs"
+            "</text:p></text:list-item></text:list><table:table><table:table-row>"
+            "<table:table-cell><text:p>A</text:p></table:table-cell><table:table-cell><text:p>B"
+            "</text:p></table:table-cell></table:table-row></table:table><text:p>End.</text:p>");
+        QTest::newRow("ODT") << std::function<QString()>([content] {
+            return extract::odtToText(content, {});
+        }) << QStringLiteral("Title\nTwo words here.\n\u2022 milk\n\u2022 eggs\nA, B\nEnd.");
+        const QByteArray book = epub();
+        QTest::newRow("EPUB, chapters in spine order")
+            << std::function<QString()>([book] { return extract::epubToText(book, {}); })
+            << QStringLiteral("Chapter one\nIt began.\n1. a\n2. b\nChapter two\nThe end.");
+    }
+    void readsParagraphByParagraph() {
+        QFETCH(std::function<QString()>, read);
+        QFETCH(QString, text);
+        QCOMPARE(read(), text);
+    }
+
+    void hostileArchivesAreRefused_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("kind");
+        // 64 MB of one byte packs into about 64 KB: refused before it is unpacked.
+        QTest::newRow("zip bomb") << docx(wp(QByteArray(64 * 1024 * 1024, 'a')))
+                                  << int(ExtractError::Kind::TooLarge);
+        QTest::newRow("encrypted")
+            << makeZip({{"word/document.xml", "<w:document/>"}}, "word/document.xml")
+            << int(ExtractError::Kind::Encrypted);
+        QTest::newRow("cut off") << docx(wp("text")).left(60) << int(ExtractError::Kind::Damaged);
+        QTest::newRow("not a zip")
+            << QByteArray("PK\x03\x04 nothing") << int(ExtractError::Kind::Damaged);
+        QTest::newRow("entity bomb")
+            << docx("<!DOCTYPE d [<!ENTITY a \"aaaaaaaa\">]>") << int(ExtractError::Kind::Damaged);
+    }
+    void hostileArchivesAreRefused() {
+        QFETCH(QByteArray, file);
+        QFETCH(int, kind);
+        try {
+            (void)extract::docxToText(file, {});
+            QFAIL("read");
+        } catch (const ExtractError &error) {
+            QCOMPARE(int(error.kind()), kind);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPackages)
+#include "tst_packages.moc"

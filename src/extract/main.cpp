@@ -12,6 +12,7 @@
 #include "HtmlReader.h"
 #include "MarkdownReader.h"
 #include "PackageReaders.h"
+#include "PdfReader.h"
 #include "Subtitles.h"
 #include "TextBuilder.h"
 
@@ -83,6 +84,8 @@ QString extractText(formats::Format format, const QByteArray &bytes) {
         return extract::odtToText(bytes, limits);
     case Format::Epub:
         return extract::epubToText(bytes, limits);
+    case Format::Pdf:
+        return extract::pdfToText(bytes, limits);
     default:
         throw extract::ExtractError(extract::ExtractError::Kind::Unsupported,
                                     QStringLiteral("Documents of this kind cannot be read yet."));

@@ -1,0 +1,96 @@
+// PDFs made here, page by page, from a known text: paragraphs come out whole and in order,
+// running headers and page numbers do not, a word hyphenated at a line end is whole again; and
+// PDFs with nothing to read or nothing readable say so.
+
+#include "ExtractError.h"
+#include "PdfReader.h"
+
+#include <QTest>
+
+using extract::ExtractError;
+
+namespace {
+
+// One page's lines: (y from the bottom, text), in Helvetica 12.
+using PageLines = QList<std::pair<int, QByteArray>>;
+
+QByteArray makePdf(const QList<PageLines> &pages) {
+    QList<QByteArray> objects; // object i + 1
+    objects.append("<< /Type /Catalog /Pages 2 0 R >>");
+    objects.append(QByteArray()); // the page tree, once the pages are numbered
+    objects.append("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    QByteArray kids;
+    for (const PageLines &lines : pages) {
+        QByteArray content;
+        for (const auto &[y, text] : lines)
+            content += "BT /F1 12 Tf 72 " + QByteArray::number(y) + " Td (" + text + ") Tj ET\n";
+        objects.append("<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" +
+                       content + "endstream");
+        const qsizetype contentNumber = objects.size();
+        objects.append("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font "
+                       "<< /F1 3 0 R >> >> /Contents " +
+                       QByteArray::number(contentNumber) + " 0 R >>");
+        kids += QByteArray::number(objects.size()) + " 0 R ";
+    }
+    objects[1] =
+        "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages.size()) + " >>";
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+} // namespace
+
+class TestPdf : public QObject {
+    Q_OBJECT
+private slots:
+    void paragraphsWholeWithoutRunningHeaders() {
+        QList<PageLines> pages;
+        for (int page = 1; page <= 4; ++page)
+            pages.append({{760, "Annual Report 2026"},
+                          {700, "Paragraph " + QByteArray::number(page) + " starts here and is"},
+                          {686, "continued on a second line with a hyphen-"},
+                          {672, "ated word."},
+                          {600, "Another paragraph on page " + QByteArray::number(page) + "."},
+                          {40, QByteArray::number(page)}});
+        const QString text = extract::pdfToText(makePdf(pages), {});
+        QStringList expected;
+        for (int page = 1; page <= 4; ++page)
+            expected << QStringLiteral("Paragraph %1 starts here and is continued on a second "
+                                       "line with a hyphenated word.")
+                            .arg(page)
+                     << QStringLiteral("Another paragraph on page %1.").arg(page);
+        QCOMPARE(text, expected.join(u'\n'));
+    }
+
+    void nothingToReadSaysWhy_data() {
+        QTest::addColumn<QByteArray>("pdf");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("pages without text") << makePdf({{}, {}}) << int(ExtractError::Kind::NoText);
+        QTest::newRow("garbage after the header")
+            << QByteArray("%PDF-1.7\n\x01\x02 nothing here") << int(ExtractError::Kind::Damaged);
+    }
+    void nothingToReadSaysWhy() {
+        QFETCH(QByteArray, pdf);
+        QFETCH(int, kind);
+        try {
+            (void)extract::pdfToText(pdf, {});
+            QFAIL("read");
+        } catch (const ExtractError &error) {
+            QCOMPARE(int(error.kind()), kind);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPdf)
+#include "tst_pdf.moc"

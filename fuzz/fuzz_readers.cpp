@@ -5,6 +5,7 @@
 #include "Fb2Reader.h"
 #include "HtmlReader.h"
 #include "MarkdownReader.h"
+#include "RtfReader.h"
 
 #include <QList>
 #include <QString>
@@ -23,6 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         text = extract::htmlToText(bytes, limits);
 #elif PARLIVO_FUZZ_READER == 2
         text = extract::markdownToText(bytes, limits);
+#elif PARLIVO_FUZZ_READER == 4
+        text = extract::rtfToText(bytes, limits);
 #else
         text = extract::fb2ToText(bytes, limits);
 #endif

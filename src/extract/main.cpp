@@ -13,6 +13,7 @@
 #include "MarkdownReader.h"
 #include "PackageReaders.h"
 #include "PdfReader.h"
+#include "RtfReader.h"
 #include "Subtitles.h"
 #include "TextBuilder.h"
 
@@ -86,6 +87,8 @@ QString extractText(formats::Format format, const QByteArray &bytes) {
         return extract::epubToText(bytes, limits);
     case Format::Pdf:
         return extract::pdfToText(bytes, limits);
+    case Format::Rtf:
+        return extract::rtfToText(bytes, limits);
     default:
         throw extract::ExtractError(extract::ExtractError::Kind::Unsupported,
                                     QStringLiteral("Documents of this kind cannot be read yet."));

@@ -203,8 +203,11 @@ private slots:
         QTest::newRow("a broken PDF")
             << "paper.txt" << QByteArray("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n") << QString()
             << QStringLiteral("The file is damaged or incomplete");
-        QTest::newRow("a kind not read yet") << "letter.doc" << QByteArray("{\\rtf1\\ansi Hi}")
-                                             << QString() << QStringLiteral("cannot be read yet");
+        QTest::newRow("RTF") << "letter.txt" << QByteArray("{\\rtf1\\ansi Caf\\'e9.\\par Two.}")
+                             << QStringLiteral("\r\nCafé.\r\nTwo.") << QString();
+        QTest::newRow("a kind not read yet")
+            << "letter.doc" << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1 word 97", 17)
+            << QString() << QStringLiteral("cannot be read yet");
     }
     void openReadsOtherDocuments() {
         QFETCH(QString, name);

@@ -5,6 +5,7 @@
 #include "Fb2Reader.h"
 #include "HtmlReader.h"
 #include "MarkdownReader.h"
+#include "RtfReader.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -81,6 +82,8 @@ private slots:
     void markdown() { check(markdownToText); }
     void fb2_data();
     void fb2() { check(fb2ToText); }
+    void rtf_data();
+    void rtf() { check(rtfToText); }
 };
 
 void TestReaders::html_data() {
@@ -210,6 +213,23 @@ void TestReaders::fb2_data() {
         "error: damaged");
     row("too large", fictionBook("<body><p>" + repeated("word ", 100) + "</p></body>"),
         "error: too large", 50);
+}
+
+void TestReaders::rtf_data() {
+    addColumns();
+    row("paragraphs, code page, Unicode, quotes, tables",
+        "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Times;}}{\\colortbl;\\red0\\green0;}"
+        "{\\*\\generator Wordy;}{\\header Running head\\par}\\f0 Caf\\'e9 au lait, \\b bold\\b0  "
+        "text.\\par Second \\u8364?  euro and \\ldblquote quotes\\rdblquote .\\line Same.\\par"
+        "\\trowd Tea\\cell 2\\cell\\row Cake\\cell\\cell\\row{\\pict\\bin4 {}}x}After.\\par}",
+        QStringLiteral("Caf\u00e9 au lait, bold text.\nSecond \u20ac euro and \u201cquotes\u201d. "
+                       "Same.\nTea, 2\nCake\nAfter."));
+    row("Windows-1251 code page", "{\\rtf1\\ansi\\ansicpg1251 \\'cf\\'f0\\'e8\\'e2\\'e5\\'f2}",
+        QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442"));
+    row("not RTF", "{\\rtx1 hello}", "error: damaged");
+    row("too deep", "{\\rtf1 " + repeated("{", 300) + "x" + repeated("}", 300) + "}",
+        "error: damaged");
+    row("unclosed groups and a cut-off escape", "{\\rtf1 {{text\\'4", QStringLiteral("text"));
 }
 
 QTEST_GUILESS_MAIN(TestReaders)

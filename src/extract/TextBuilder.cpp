@@ -24,7 +24,9 @@ void TextBuilder::append(QStringView text) {
         m_paragraph += u' ';
         m_pendingSpace = false;
     }
-    if (m_text.size() + m_paragraph.size() + text.size() > m_limits.maxChars)
+    // The line break that will join this paragraph to the text counts too.
+    const qsizetype joint = m_text.isEmpty() ? 0 : 1;
+    if (m_text.size() + joint + m_paragraph.size() + text.size() > m_limits.maxChars)
         throw ExtractError::tooLarge();
     m_paragraph += text;
 }

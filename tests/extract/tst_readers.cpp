@@ -150,6 +150,7 @@ void TestReaders::markdown_data() {
     // Lists nested past the depth limit read as bullets.
     row("deep nesting", repeated("> ", 20000) + "- " + repeated("1. ", 1000) + "deep\n", "• deep");
     row("too large", repeated("word ", 100), "error: too large", 50);
+    row("limit counts line breaks", "ab\n\ncd", "error: too large", 4);
 }
 
 namespace {

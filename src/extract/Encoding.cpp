@@ -80,14 +80,14 @@ QString cp1252(QByteArrayView bytes) {
     return text;
 }
 
-// Through iconv into UTF-16; empty and `ok` false where a sequence is invalid.
-QString viaIconv(QByteArrayView bytes, const QByteArray &encoding, bool &ok) {
-    ok = false;
+} // namespace
+
+std::optional<QString> decodeAs(QByteArrayView bytes, const QByteArray &encoding) {
     const char *const host =
         QSysInfo::ByteOrder == QSysInfo::LittleEndian ? "UTF-16LE" : "UTF-16BE";
     iconv_t cd = iconv_open(host, encoding.constData());
     if (cd == reinterpret_cast<iconv_t>(-1))
-        return {};
+        return std::nullopt;
     // Every encoding uchardet names takes at least one byte per UTF-16 unit, except GB18030's
     // four-byte sequences that make a surrogate pair (two units from four bytes).
     QString text(bytes.size() + 1, Qt::Uninitialized);
@@ -98,13 +98,10 @@ QString viaIconv(QByteArrayView bytes, const QByteArray &encoding, bool &ok) {
     const std::size_t result = iconv(cd, &in, &inLeft, &out, &outLeft);
     iconv_close(cd);
     if (result == std::size_t(-1) || inLeft != 0)
-        return {};
+        return std::nullopt;
     text.truncate(text.size() - qsizetype(outLeft / 2));
-    ok = true;
     return text;
 }
-
-} // namespace
 
 QByteArray detectEncoding(QByteArrayView bytes) {
     if (bytes.startsWith("\xEF\xBB\xBF"))
@@ -131,10 +128,10 @@ QString decodeText(QByteArrayView bytes) {
         // and the rest of the file reads as written, not as Windows-1252 letter salad.
         return QString::fromUtf8(bytes.startsWith("\xEF\xBB\xBF") ? bytes.sliced(3) : bytes);
     }
-    bool ok = false;
-    QString text = viaIconv(bytes, encoding, ok);
-    if (!ok)
+    std::optional<QString> decoded = decodeAs(bytes, encoding);
+    if (!decoded)
         return cp1252(bytes);
+    QString text = std::move(*decoded);
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
     return text;

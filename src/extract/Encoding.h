@@ -6,6 +6,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <optional>
+
 namespace extract {
 
 // The encoding `bytes` are in, as iconv names it: "UTF-8" and "UTF-16LE"/"UTF-16BE" (with or
@@ -18,5 +20,9 @@ QByteArray detectEncoding(QByteArrayView bytes);
 // with a damaged sequence gets U+FFFD there; in any other encoding, where a sequence does not
 // decode after all, the whole file is read as Windows-1252 instead, so no byte is lost.
 QString decodeText(QByteArrayView bytes);
+
+// The bytes decoded from `encoding` (an iconv name) by iconv; nothing if the encoding is unknown
+// or a sequence in `bytes` does not decode.
+std::optional<QString> decodeAs(QByteArrayView bytes, const QByteArray &encoding);
 
 } // namespace extract

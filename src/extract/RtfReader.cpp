@@ -1,11 +1,10 @@
 #include "RtfReader.h"
 
 #include "Cp1252.h"
+#include "Encoding.h"
 #include "MarkedText.h"
 
 #include <QList>
-
-#include <iconv.h>
 
 #include <algorithm>
 #include <array>
@@ -51,7 +50,7 @@ public:
             return {};
         QString text;
         if (m_page != 1252 && m_page > 0)
-            text = viaIconv("CP" + QByteArray::number(m_page));
+            text = decodeAs(m_bytes, "CP" + QByteArray::number(m_page)).value_or(QString());
         if (text.isEmpty()) {
             for (const char c : std::as_const(m_bytes))
                 text += QChar(parlivo::cp1252ToUnicode(static_cast<unsigned char>(c)));
@@ -61,22 +60,6 @@ public:
     }
 
 private:
-    QString viaIconv(const QByteArray &name) const {
-        iconv_t cd = iconv_open("UTF-8", name.constData());
-        if (cd == reinterpret_cast<iconv_t>(-1))
-            return {};
-        QByteArray out(m_bytes.size() * 4, Qt::Uninitialized);
-        char *in = const_cast<char *>(m_bytes.constData());
-        std::size_t inLeft = std::size_t(m_bytes.size());
-        char *at = out.data();
-        std::size_t outLeft = std::size_t(out.size());
-        const std::size_t result = iconv(cd, &in, &inLeft, &at, &outLeft);
-        iconv_close(cd);
-        if (result == std::size_t(-1))
-            return {};
-        return QString::fromUtf8(out.constData(), out.size() - qsizetype(outLeft));
-    }
-
     int m_page = 1252;
     QByteArray m_bytes;
 };

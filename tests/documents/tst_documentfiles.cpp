@@ -235,16 +235,19 @@ private slots:
         QTest::newRow("ODT: the Sonic paper") << "/usr/share/doc/libsonic-dev/sonic.odt"
                                               << "The Sonic Speech Speedup Algorithm"
                                               << "newSamples = period/(speed - 1.0)";
-        QTest::newRow("PDF: the shared MIME-info specification")
-            << "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf"
+        // The one PDF the shared-mime-info package ships.
+        const QDir mimeInfo(QStringLiteral("/usr/share/doc/shared-mime-info"));
+        const QStringList pdfs = mimeInfo.entryList({QStringLiteral("*.pdf")}, QDir::Files);
+        QTest::newRow("PDF: the shared MIME-info database document")
+            << (pdfs.isEmpty() ? QString() : mimeInfo.filePath(pdfs.first()))
             << "Shared MIME-info Database"
-            << "1.2. What is this spec?";
+            << "1.1. Version";
     }
     void opensRealDocuments() {
         QFETCH(QString, file);
         QFETCH(QString, first);
         QFETCH(QString, inside);
-        if (!QFile::exists(file))
+        if (file.isEmpty() || !QFile::exists(file))
             QSKIP("this system leaves out /usr/share/doc");
         Window w;
         QCOMPARE(w.open(file).size(), 0);

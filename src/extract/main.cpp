@@ -16,6 +16,7 @@
 #include "RtfReader.h"
 #include "Subtitles.h"
 #include "TextBuilder.h"
+#include "WordReader.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -111,8 +112,10 @@ int main(int argc, char **argv) {
                                         QStringLiteral("The file could not be read."));
         if (file.size() > kMaxFileBytes)
             throw extract::ExtractError::tooLarge();
-        const QByteArray bytes = file.readAll();
-        const QString text = extractText(format, bytes);
+        // catdoc reads the file itself.
+        const QString text = format == formats::Format::Doc
+                                 ? extract::wordToText(file.fileName(), extract::Limits())
+                                 : extractText(format, file.readAll());
         return writeAll(text.toUtf8()) ? 0 : 1;
     } catch (const extract::ExtractError &error) {
         writeAll(error.message().toUtf8());

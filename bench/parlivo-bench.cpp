@@ -1,12 +1,15 @@
 // Measures the real program's parts and prints each figure next to an anchor measured in the
 // same run on the same machine. Run through bench/run, which provides a sound server.
 
+#include "BenchDocuments.h"
 #include "BenchSupport.h"
 #include "DocumentIo.h"
+#include "DocumentReader.h"
 #include "DocumentText.h"
 #include "Exporter.h"
 #include "FileAccess.h"
 #include "Form1.h"
+#include "Format.h"
 #include "ProcessExit.h"
 #include "ReadMode.h"
 #include "SpeechEngine.h"
@@ -424,6 +427,88 @@ void openDocuments(Report &report, const QTemporaryDir &dir) {
                 std::nullopt, "", "the text widget's own layout, once per open"});
 }
 
+// The document reader on each format, timed as the window runs it (a process per file), beside
+// other programs reading the same file: pdftotext for PDF, pandoc for the rest, where installed.
+void extraction(Report &report, const QTemporaryDir &dir) {
+    struct Kind {
+        const char *label;
+        const char *suffix;
+        bool (*write)(const QString &, const QStringList &);
+        const char *pandocFormat; // nullptr: pandoc does not read it
+    };
+    const QStringList text = paragraphs(1 << 20);
+    const Kind kinds[] = {
+        {"DOCX, 1 MB of text", "docx", writeDocx, "docx"},
+        {"EPUB, 1 MB of text", "epub", writeEpub, "epub"},
+        {"ODT, 1 MB of text", "odt", writeOdt, "odt"},
+        {"HTML, 1 MB of text", "html", writeHtml, "html"},
+        {"Markdown, 1 MB of text", "md", writeMarkdown, "markdown"},
+        {"RTF, 1 MB of text", "rtf", writeRtf, "rtf"},
+        {"FB2, 1 MB of text", "fb2", writeFb2, "fb2"},
+    };
+    const QString reader = documents::readerProgram();
+    const bool havePandoc =
+        QProcess::execute(QStringLiteral("sh"), {"-c", "command -v pandoc >/dev/null"}) == 0;
+    auto run = [&](const QString &label, const QString &path, const QString &format,
+                   const QString &anchorName, const QString &anchorProgram,
+                   const QStringList &anchorArgs) {
+        std::vector<double> ours, anchor;
+        qsizetype chars = 0;
+        for (int i = 0; i < 3; ++i) {
+            QProcess p;
+            const qint64 start = nowNs();
+            p.start(reader, {format, path});
+            if (!p.waitForFinished(-1) || p.exitCode() != 0) {
+                std::fprintf(stderr, "%s: the reader failed\n", qPrintable(label));
+                return;
+            }
+            ours.push_back(double(nowNs() - start) / 1e6);
+            chars = p.readAllStandardOutput().size();
+            if (!anchorProgram.isEmpty())
+                if (auto ms = timeCommand(anchorProgram, anchorArgs))
+                    anchor.push_back(*ms);
+        }
+        const double mbPerS = double(chars) / 1e6 / (stats(ours).median / 1000);
+        report.add({QStringLiteral("extract: ") + label, "ms", stats(ours),
+                    anchor.empty() ? QString() : anchorName,
+                    anchor.empty() ? std::nullopt : std::optional(stats(anchor)), "",
+                    QStringLiteral("%1 MB/s of text given back").arg(mbPerS, 0, 'f', 1)});
+    };
+
+    const QString pdf = dir.filePath(QStringLiteral("bench.pdf"));
+    if (writePdf(pdf, text, 300))
+        run(QStringLiteral("PDF, 300 pages"), pdf, QStringLiteral("pdf"),
+            QStringLiteral("pdftotext"), QStringLiteral("pdftotext"),
+            {pdf, QStringLiteral("/dev/null")});
+    for (const Kind &kind : kinds) {
+        const QString path = dir.filePath(QStringLiteral("bench.") + QLatin1String(kind.suffix));
+        if (!kind.write(path, text))
+            continue;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const formats::Format format = formats::detect(file.read(formats::kSniffBytes), path, true);
+        run(QLatin1String(kind.label), path, formats::formatName(format), QStringLiteral("pandoc"),
+            havePandoc ? QStringLiteral("pandoc") : QString(),
+            {QStringLiteral("-f"), QLatin1String(kind.pandocFormat), QStringLiteral("-t"),
+             QStringLiteral("plain"), QStringLiteral("-o"), QStringLiteral("/dev/null"), path});
+    }
+
+    // The window while the reader works on the PDF: the Open call runs its own loop.
+    Form1 window;
+    window.show();
+    QTest::qWait(200);
+    std::vector<double> idle, reading;
+    for (int i = 0; i < 3; ++i) {
+        idle.push_back(worstStall(300));
+        reading.push_back(worstStall(
+            0, [&] { (void)documents::readThroughReader(&window, pdf, formats::Format::Pdf); }));
+    }
+    report.add({"UI stall while a 300-page PDF is read", "ms", stats(reading),
+                "idle window, same run", stats(idle), "< 16 ms",
+                "worst lateness of a 1 ms timer while Open waits for the reader"});
+}
+
 void paste(Report &report) {
     Form1 window;
     window.show();
@@ -447,23 +532,75 @@ void paste(Report &report) {
 int runBenchmarks(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QTemporaryDir dir;
+    // To look at the files a run made: PARLIVO_BENCH_KEEP=1 leaves them where the run says.
+    if (qEnvironmentVariableIsSet("PARLIVO_BENCH_KEEP")) {
+        dir.setAutoRemove(false);
+        std::printf("files in %s\n", qPrintable(dir.path()));
+    }
     Report report;
     if (QMediaDevices::defaultAudioOutput().isNull()) {
         std::fprintf(stderr, "no sound server: run bench/run, which starts one\n");
         return 2;
     }
     std::printf("Parlivo benchmark (medians of %d runs, [min..max])\n", kRuns);
-    firstAudio(report, dir);
-    pauseAndStop(report);
-    speedChange(report);
-    responsiveness(report);
-    highlightCost(report);
-    throughput(report, dir);
-    exporting(report, dir);
-    memory(report);
-    startup(report);
-    openDocuments(report, dir);
-    paste(report);
+    // Any further arguments name the parts to run ("extraction", "paste"...); none runs all.
+    QStringList only;
+    for (int i = 2; i < argc; ++i)
+        only << QString::fromLocal8Bit(argv[i]);
+    const std::pair<const char *, std::function<void()>> parts[] = {
+        {"firstAudio",
+         [&] {
+             firstAudio(report, dir);
+         }},
+        {"pauseAndStop",
+         [&] {
+             pauseAndStop(report);
+         }},
+        {"speedChange",
+         [&] {
+             speedChange(report);
+         }},
+        {"responsiveness",
+         [&] {
+             responsiveness(report);
+         }},
+        {"highlightCost",
+         [&] {
+             highlightCost(report);
+         }},
+        {"throughput",
+         [&] {
+             throughput(report, dir);
+         }},
+        {"exporting",
+         [&] {
+             exporting(report, dir);
+         }},
+        {"memory",
+         [&] {
+             memory(report);
+         }},
+        {"startup",
+         [&] {
+             startup(report);
+         }},
+        {"openDocuments",
+         [&] {
+             openDocuments(report, dir);
+         }},
+        {"extraction",
+         [&] {
+             extraction(report, dir);
+         }},
+        {"paste",
+         [&] {
+             paste(report);
+         }},
+    };
+    for (const auto &[name, part] : parts) {
+        if (only.isEmpty() || only.contains(QLatin1String(name)))
+            part();
+    }
     std::printf("\n");
     report.print();
     const QString json =

@@ -17,6 +17,10 @@ packages=(
     xvfb xclip xdotool openbox
     dbus at-spi2-core python3-pyatspi
 )
+# The benchmark's anchors: other programs timed on the same documents (bench/run asks for them).
+if [ "${1:-}" = "--bench" ]; then
+    packages+=(poppler-utils pandoc)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

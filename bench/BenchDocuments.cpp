@@ -208,34 +208,46 @@ bool writeEpub(const QString &path, const QStringList &paragraphs) {
     return writeZip(path, parts);
 }
 
-bool writeHtml(const QString &path, const QStringList &paragraphs) {
-    QByteArray html = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Bench</title>"
-                      "</head><body>\n";
+namespace {
+
+// A text file of the paragraphs, each turned into bytes by `paragraph`, between `head` and `tail`.
+bool writeMarkup(const QString &path, const QByteArray &head, const QStringList &paragraphs,
+                 QByteArray (*paragraph)(const QString &), const QByteArray &tail) {
+    QByteArray out = head;
     for (const QString &p : paragraphs)
-        html += "<p>" + xmlEscaped(p) + "</p>\n";
-    return writeFile(path, html + "</body></html>\n");
+        out += paragraph(p);
+    return writeFile(path, out + tail);
+}
+
+QByteArray xmlParagraph(const QString &p) {
+    return "<p>" + xmlEscaped(p) + "</p>\n";
+}
+
+} // namespace
+
+bool writeHtml(const QString &path, const QStringList &paragraphs) {
+    return writeMarkup(path,
+                       "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Bench</title>"
+                       "</head><body>\n",
+                       paragraphs, xmlParagraph, "</body></html>\n");
 }
 
 bool writeMarkdown(const QString &path, const QStringList &paragraphs) {
-    QByteArray md;
-    for (const QString &p : paragraphs)
-        md += p.toUtf8() + "\n\n";
-    return writeFile(path, md);
+    return writeMarkup(path, {}, paragraphs, [](const QString &p) { return p.toUtf8() + "\n\n"; },
+                       {});
 }
 
 bool writeRtf(const QString &path, const QStringList &paragraphs) {
-    QByteArray rtf = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Times New Roman;}}\n";
-    for (const QString &p : paragraphs)
-        rtf += "\\pard " + p.toLatin1() + "\\par\n";
-    return writeFile(path, rtf + "}\n");
+    return writeMarkup(
+        path, "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Times New Roman;}}\n", paragraphs,
+        [](const QString &p) { return "\\pard " + p.toLatin1() + "\\par\n"; }, "}\n");
 }
 
 bool writeFb2(const QString &path, const QStringList &paragraphs) {
-    QByteArray fb2 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><FictionBook "
-                     "xmlns=\"http://www.gribuser.ru/xml/fictionbook/2.0\"><body><section>\n";
-    for (const QString &p : paragraphs)
-        fb2 += "<p>" + xmlEscaped(p) + "</p>\n";
-    return writeFile(path, fb2 + "</section></body></FictionBook>\n");
+    return writeMarkup(path,
+                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><FictionBook "
+                       "xmlns=\"http://www.gribuser.ru/xml/fictionbook/2.0\"><body><section>\n",
+                       paragraphs, xmlParagraph, "</section></body></FictionBook>\n");
 }
 
 } // namespace bench

@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QString text;
     try {
 #if PARLIVO_FUZZ_READER == 1
-        text = extract::htmlToText(bytes, limits);
+        // As the reader runs it: the page's declared encoding first.
+        text = extract::htmlToText(extract::decodeHtml(bytes).toUtf8(), limits);
 #elif PARLIVO_FUZZ_READER == 2
         text = extract::markdownToText(bytes, limits);
 #elif PARLIVO_FUZZ_READER == 4

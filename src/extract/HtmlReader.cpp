@@ -1,8 +1,10 @@
 #include "HtmlReader.h"
+#include "Encoding.h"
 #include "MarkedText.h"
 
 #include <gumbo.h>
 
+#include <QRegularExpression>
 #include <QtGlobal>
 
 #include <cstddef>
@@ -355,6 +357,31 @@ private:
 };
 
 } // namespace
+
+QString decodeHtml(QByteArrayView bytes) {
+    if (bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") ||
+        bytes.startsWith("\xFE\xFF"))
+        return decodeText(bytes);
+    // Both <meta charset="koi8-r"> and <meta http-equiv="Content-Type"
+    // content="text/html; charset=koi8-r"> name it after "charset=".
+    static const QRegularExpression declared(
+        QStringLiteral(R"(<meta\s[^>]*charset\s*=\s*["']?\s*([A-Za-z0-9._:-]+))"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QString head = QString::fromLatin1(bytes.first(qMin<qsizetype>(bytes.size(), 1024)));
+    const QRegularExpressionMatch match = declared.match(head);
+    if (!match.hasMatch())
+        return decodeText(bytes);
+    QByteArray name = match.captured(1).toUpper().toLatin1();
+    // Browsers read these labels as Windows-1252, and pages written as either rely on it.
+    if (name == "ISO-8859-1" || name == "US-ASCII" || name == "LATIN1")
+        name = "WINDOWS-1252";
+    // A page that says UTF-8 and is not, or names an encoding iconv does not know, is better
+    // told from its bytes.
+    if (name == "UTF-8" || name == "UTF8")
+        return decodeText(bytes);
+    std::optional<QString> decoded = decodeAs(bytes, name);
+    return decoded ? *decoded : decodeText(bytes);
+}
 
 QString htmlToText(QByteArrayView utf8, const Limits &limits) {
     GumboMemory memory;

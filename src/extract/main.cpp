@@ -75,7 +75,7 @@ QString extractText(formats::Format format, const QByteArray &bytes) {
     case Format::Subtitles:
         return extract::subtitlesToText(extract::decodeText(bytes), limits);
     case Format::Html:
-        return extract::htmlToText(extract::decodeText(bytes).toUtf8(), limits);
+        return extract::htmlToText(extract::decodeHtml(bytes).toUtf8(), limits);
     case Format::Markdown:
         return extract::markdownToText(extract::decodeText(bytes).toUtf8(), limits);
     case Format::Fb2:

@@ -197,6 +197,12 @@ private slots:
             << QByteArray("<!DOCTYPE html><title>Not read</title><h1>News</h1><p>Caf&eacute; "
                           "opens.<script>x()</script><ul><li>tea<li>cake</ul>")
             << QStringLiteral("\r\nNews\r\nCafé opens.\r\n• tea\r\n• cake") << QString();
+        // Two letters of KOI8-R tell nothing by themselves: the page's declaration does.
+        QTest::newRow("HTML declaring its encoding")
+            << "page.html"
+            << QByteArray("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=KOI8-R\">"
+                          "<p>\xe4\xc1!</p>")
+            << QStringLiteral("\r\nДа!") << QString();
         QTest::newRow("Markdown") << "notes.md" << QByteArray("# To do\n\n1. *Buy* [milk](x)\n")
                                   << QStringLiteral("\r\nTo do\r\n1. Buy milk") << QString();
         QTest::newRow("FB2 entity bomb")

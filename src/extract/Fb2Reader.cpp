@@ -1,5 +1,6 @@
 #include "Fb2Reader.h"
 #include "MarkedText.h"
+#include "SafeXml.h"
 
 #include <QRegularExpression>
 #include <QXmlStreamReader>
@@ -107,27 +108,19 @@ Role roleOf(QStringView name) {
 
 QString fb2ToText(QByteArrayView bytes, const Limits &limits) {
     const QByteArray xml = parsable(bytes);
-    QXmlStreamReader reader(xml);
+    SafeXml reader(xml, limits);
     MarkedText out(limits);
-    int depth = 0;
     int bodyDepth = 0; // the depth of the body being read, 0 outside the bodies
     bool rowHasText = false;
-    while (!reader.atEnd()) {
-        switch (reader.readNext()) {
-        case QXmlStreamReader::DTD:
-            // The internal subset, where entities are declared.
-            if (reader.text().contains(u'[') || !reader.entityDeclarations().isEmpty())
-                throw ExtractError::damaged();
-            break;
+    while (reader.next()) {
+        switch (reader->tokenType()) {
         case QXmlStreamReader::StartElement: {
-            if (++depth > limits.maxDepth)
-                throw ExtractError::damaged();
             if (bodyDepth == 0) {
-                if (reader.name() == u"body")
-                    bodyDepth = depth;
+                if (reader->name() == u"body")
+                    bodyDepth = reader.depth();
                 break;
             }
-            const Role role = roleOf(reader.name());
+            const Role role = roleOf(reader->name());
             if (role == Role::Paragraph || role == Role::Row) {
                 out.endParagraph();
                 out.setMark({});
@@ -142,28 +135,26 @@ QString fb2ToText(QByteArrayView bytes, const Limits &limits) {
         }
         case QXmlStreamReader::EndElement: {
             if (bodyDepth > 0) {
-                const Role role = roleOf(reader.name());
+                const Role role = roleOf(reader->name());
                 if (role == Role::Paragraph || role == Role::Row) {
                     out.endParagraph();
                     out.setMark({}); // a row ending in empty cells: no separator left over
                     rowHasText = false;
                 }
-                if (depth == bodyDepth)
+                // The depth is already that of the body's parent when the body ends.
+                if (reader.depth() < bodyDepth)
                     bodyDepth = 0;
             }
-            --depth;
             break;
         }
         case QXmlStreamReader::Characters:
             if (bodyDepth > 0)
-                rowHasText = out.add(reader.text()) || rowHasText;
+                rowHasText = out.add(reader->text()) || rowHasText;
             break;
         default:
             break;
         }
     }
-    if (reader.hasError())
-        throw ExtractError::damaged();
     return out.finish();
 }
 

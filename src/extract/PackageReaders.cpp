@@ -1,4 +1,5 @@
 #include "PackageReaders.h"
+#include "SafeXml.h"
 
 #include "HtmlReader.h"
 #include "MarkedText.h"
@@ -18,48 +19,6 @@ namespace {
 
 const QString kBullet = QStringLiteral("\u2022 ");
 const QString kCellSeparator = QStringLiteral(", ");
-
-// The next token, with the checks every part of a package gets: no entity declarations (nothing
-// in these files needs them, and they are how entity bombs are built), nesting within the limit,
-// well-formed to the end.
-class SafeXml {
-public:
-    SafeXml(const QByteArray &xml, const Limits &limits)
-        : m_reader(xml)
-        , m_maxDepth(limits.maxDepth) {}
-
-    bool next() {
-        while (!m_reader.atEnd()) {
-            switch (m_reader.readNext()) {
-            case QXmlStreamReader::DTD:
-                if (m_reader.text().contains(u'[') || !m_reader.entityDeclarations().isEmpty())
-                    throw ExtractError::damaged();
-                continue;
-            case QXmlStreamReader::StartElement:
-                if (++m_depth > m_maxDepth)
-                    throw ExtractError::damaged();
-                return true;
-            case QXmlStreamReader::EndElement:
-                --m_depth;
-                return true;
-            case QXmlStreamReader::Characters:
-                return true;
-            default:
-                continue;
-            }
-        }
-        if (m_reader.hasError())
-            throw ExtractError::damaged();
-        return false;
-    }
-    QXmlStreamReader &operator*() { return m_reader; }
-    QXmlStreamReader *operator->() { return &m_reader; }
-
-private:
-    QXmlStreamReader m_reader;
-    const int m_maxDepth;
-    int m_depth = 0;
-};
 
 // Tables: paragraphs inside a cell run on, cells are joined by commas, a row ends a line.
 // An empty cell reads nothing, and no separator is left over for the text after the row.

@@ -81,6 +81,58 @@ struct DocxNumbering {
     }
 };
 
+// Footnotes and endnotes are heard after the paragraph that cites them, where a listener can
+// still tell what they are about, rather than in the middle of its sentence or at the very end.
+struct Notes {
+    QStringList pending;
+    void flush(MarkedText &out) {
+        for (const QString &note : std::as_const(pending)) {
+            out.endParagraph();
+            out.setMark(QString());
+            out.add(note);
+        }
+        if (!pending.isEmpty())
+            out.endParagraph();
+        pending.clear();
+    }
+};
+
+// DOCX's notes, by id, from word/footnotes.xml or word/endnotes.xml: each note's paragraphs run
+// on as one. The separators the format keeps there have no text and are left out.
+QHash<QString, QString> docxNotes(ZipArchive &zip, const QString &part, const Limits &limits) {
+    QHash<QString, QString> notes;
+    if (!zip.contains(part))
+        return notes;
+    SafeXml x(zip.read(part), limits);
+    QString id;
+    QString text;
+    bool inText = false;
+    while (x.next()) {
+        const auto name = x->name();
+        if (x->isStartElement()) {
+            if (name == u"footnote" || name == u"endnote") {
+                id = x->attributes().value(QStringLiteral("w:id")).toString();
+                text.clear();
+            } else if (name == u"t") {
+                inText = true;
+            } else if (name == u"p" || name == u"tab" || name == u"br") {
+                text += u' ';
+            }
+        } else if (x->isEndElement()) {
+            if (name == u"t") {
+                inText = false;
+            } else if ((name == u"footnote" || name == u"endnote") && !text.trimmed().isEmpty()) {
+                notes.insert(name.toString() + u':' + id, text.trimmed());
+            }
+        } else if (x->isCharacters() && inText) {
+            if (text.size() + x->text().size() > limits.maxChars)
+                throw ExtractError::tooLarge();
+            text += x->text();
+        }
+    }
+    return notes;
+}
+
 // A file inside the package, named relative to the part that names it ("../Text/ch1.xhtml").
 QString resolve(const QString &base, const QString &href) {
     const QString path = QUrl(href).path(QUrl::FullyDecoded);
@@ -95,9 +147,13 @@ QString docxToText(QByteArrayView bytes, const Limits &limits) {
     DocxNumbering numbering;
     if (zip.contains(QStringLiteral("word/numbering.xml")))
         numbering.load(zip.read(QStringLiteral("word/numbering.xml")), limits);
+    QHash<QString, QString> noteTexts =
+        docxNotes(zip, QStringLiteral("word/footnotes.xml"), limits);
+    noteTexts.insert(docxNotes(zip, QStringLiteral("word/endnotes.xml"), limits));
     SafeXml x(zip.read(QStringLiteral("word/document.xml")), limits);
     MarkedText out(limits);
     Tables tables;
+    Notes notes;
     bool inText = false;
     QString numId;
     int level = 0;
@@ -123,6 +179,13 @@ QString docxToText(QByteArrayView bytes, const Limits &limits) {
             } else if (name == u"p") {
                 numId.clear();
                 level = 0;
+            } else if (name == u"footnoteReference" || name == u"endnoteReference") {
+                const QString kind = name == u"footnoteReference" ? QStringLiteral("footnote")
+                                                                  : QStringLiteral("endnote");
+                const QString text = noteTexts.value(
+                    kind + u':' + x->attributes().value(QStringLiteral("w:id")).toString());
+                if (!text.isEmpty())
+                    notes.pending.append(text);
             }
         } else if (x->isEndElement()) {
             if (name == u"t") {
@@ -130,12 +193,15 @@ QString docxToText(QByteArrayView bytes, const Limits &limits) {
             } else if (name == u"pPr" && !numId.isEmpty() && numId != u"0") {
                 out.setMark(numbering.mark(numId, level));
             } else if (name == u"p") {
-                if (tables.depth > 0)
+                if (tables.depth > 0) {
                     out.space();
-                else
+                } else {
                     out.endParagraph();
+                    notes.flush(out);
+                }
             } else if (name == u"tr") {
                 tables.endRow(out);
+                notes.flush(out);
             } else if (name == u"tbl") {
                 --tables.depth;
                 out.endParagraph();
@@ -152,17 +218,31 @@ QString odtToText(QByteArrayView bytes, const Limits &limits) {
     SafeXml x(zip.read(QStringLiteral("content.xml")), limits);
     MarkedText out(limits);
     Tables tables;
-    int inBody = 0;    // inside office:text
-    int skipping = 0;  // inside a note, an annotation or a frame's caption we do not read
+    int inBody = 0;   // inside office:text
+    int skipping = 0; // inside an annotation, tracked changes or a note's citation: not read
+    int inNote = 0;   // inside a note's body, whose text waits for the end of its paragraph
+    Notes notes;
+    QString note;
     QList<int> counts; // the numbers of the lists being read; -1 for bulleted ones
     while (x.next()) {
         const auto name = x->name();
         if (x->isStartElement()) {
             if (name == u"text" && x->prefix() == u"office")
                 ++inBody;
-            if (skipping > 0 || name == u"note" || name == u"annotation" ||
+            if (skipping > 0 || name == u"note-citation" || name == u"annotation" ||
                 name == u"tracked-changes") {
                 ++skipping;
+                continue;
+            }
+            if (name == u"note") {
+                if (inNote++ == 0)
+                    note.clear();
+                continue;
+            }
+            if (inNote > 0) {
+                if (name == u"p" || name == u"h" || name == u"s" || name == u"tab" ||
+                    name == u"line-break")
+                    note += u' ';
                 continue;
             }
             if (name == u"s" || name == u"tab" || name == u"line-break") {
@@ -191,20 +271,39 @@ QString odtToText(QByteArrayView bytes, const Limits &limits) {
                 --skipping;
                 continue;
             }
-            if (name == u"text" && x->prefix() == u"office")
+            if (name == u"note") {
+                if (--inNote == 0 && !note.trimmed().isEmpty())
+                    notes.pending.append(note.trimmed());
+                continue;
+            }
+            if (inNote > 0)
+                continue;
+            if (name == u"text" && x->prefix() == u"office") {
                 --inBody;
-            else if (name == u"p" || name == u"h")
-                tables.depth > 0 ? out.space() : out.endParagraph();
-            else if (name == u"list" && !counts.isEmpty())
+            } else if (name == u"p" || name == u"h") {
+                if (tables.depth > 0) {
+                    out.space();
+                } else {
+                    out.endParagraph();
+                    notes.flush(out);
+                }
+            } else if (name == u"list" && !counts.isEmpty()) {
                 counts.removeLast();
-            else if (name == u"table-row")
+            } else if (name == u"table-row") {
                 tables.endRow(out);
-            else if (name == u"table") {
+                notes.flush(out);
+            } else if (name == u"table") {
                 --tables.depth;
                 out.endParagraph();
             }
         } else if (x->isCharacters() && inBody > 0 && skipping == 0) {
-            out.add(x->text());
+            if (inNote > 0) {
+                if (note.size() + x->text().size() > limits.maxChars)
+                    throw ExtractError::tooLarge();
+                note += x->text();
+            } else {
+                out.add(x->text());
+            }
         }
     }
     return out.finish();

@@ -47,7 +47,8 @@ QByteArray makeZip(const Entries &entries, const char *encrypt = nullptr) {
     return out;
 }
 
-QByteArray docx(const QByteArray &body, const QByteArray &numbering = {}) {
+QByteArray docx(const QByteArray &body, const QByteArray &numbering = {},
+                const QByteArray &footnotes = {}) {
     Entries entries{
         {"[Content_Types].xml", "<Types/>"},
         {"word/document.xml", "<?xml version=\"1.0\"?><w:document xmlns:w=\"w\"><w:body>" + body +
@@ -55,6 +56,9 @@ QByteArray docx(const QByteArray &body, const QByteArray &numbering = {}) {
     if (!numbering.isEmpty())
         entries.push_back(
             {"word/numbering.xml", "<w:numbering xmlns:w=\"w\">" + numbering + "</w:numbering>"});
+    if (!footnotes.isEmpty())
+        entries.push_back(
+            {"word/footnotes.xml", "<w:footnotes xmlns:w=\"w\">" + footnotes + "</w:footnotes>"});
     return makeZip(entries);
 }
 
@@ -115,26 +119,35 @@ private slots:
             wp("Heading", "<w:pPr><w:pStyle w:val=\"Heading1\"/></w:pPr>") +
             "<w:p><w:r><w:t>One para</w:t></w:r><w:r><w:t xml:space=\"preserve\">graph, "
             "</w:t></w:r><w:del><w:r><w:delText>gone</w:delText></w:r></w:del><w:r><w:tab/>"
-            "<w:t>joined.</w:t></w:r></w:p>" +
+            "<w:t>joined.</w:t></w:r><w:r><w:footnoteReference w:id=\"1\"/></w:r></w:p>" +
             listItem("first", 1) + listItem("second", 1) + listItem("dot", 2) +
             "<w:tbl><w:tr><w:tc>" + wp("Tea") + "</w:tc><w:tc>" + wp("2") +
             "</w:tc></w:tr><w:tr><w:tc>" + wp("Cake") + "</w:tc><w:tc></w:tc></w:tr></w:tbl>" +
             wp("After.");
-        const QByteArray file = docx(body, numbering);
-        QTest::newRow("DOCX")
-            << std::function<QString()>([file] { return extract::docxToText(file, {}); })
-            << QStringLiteral("Heading\nOne paragraph, joined.\n1. first\n2. second\n\u2022 dot\n"
-                              "Tea, 2\nCake\nAfter.");
+        // The separator is what word processors keep first in the notes part.
+        const QByteArray footnotes =
+            "<w:footnote w:type=\"separator\" w:id=\"0\"><w:p><w:r><w:separator/></w:r></w:p>"
+            "</w:footnote><w:footnote w:id=\"1\"><w:p><w:r><w:footnoteRef/></w:r><w:r><w:t>"
+            "A note</w:t></w:r></w:p><w:p><w:r><w:t>in two parts.</w:t></w:r></w:p></w:footnote>";
+        const QByteArray file = docx(body, numbering, footnotes);
+        QTest::newRow("DOCX") << std::function<QString()>(
+                                     [file] { return extract::docxToText(file, {}); })
+                              << QStringLiteral("Heading\nOne paragraph, joined.\nA note in two "
+                                                "parts.\n1. first\n2. second\n\u2022 dot\n"
+                                                "Tea, 2\nCake\nAfter.");
         const QByteArray content = odt(
-            "<text:h>Title</text:h><text:p>Two<text:s/>words<text:note><text:note-body><text:p>"
-            "A note</text:p></text:note-body></text:note> here.</text:p><text:list>"
+            "<text:h>Title</text:h><text:p>Two<text:s/>words<text:note><text:note-citation>1</"
+            "text:note-citation>"
+            "<text:note-body><text:p>A no<text:span>te</text:span></text:p></text:note-body>"
+            "</text:note> here.</text:p><text:list>"
             "<text:list-item><text:p>milk</text:p></text:list-item><text:list-item><text:p>eggs"
             "</text:p></text:list-item></text:list><table:table><table:table-row>"
             "<table:table-cell><text:p>A</text:p></table:table-cell><table:table-cell><text:p>B"
             "</text:p></table:table-cell></table:table-row></table:table><text:p>End.</text:p>");
-        QTest::newRow("ODT") << std::function<QString()>([content] {
-            return extract::odtToText(content, {});
-        }) << QStringLiteral("Title\nTwo words here.\n\u2022 milk\n\u2022 eggs\nA, B\nEnd.");
+        QTest::newRow("ODT")
+            << std::function<QString()>([content] { return extract::odtToText(content, {}); })
+            << QStringLiteral(
+                   "Title\nTwo words here.\nA note\n\u2022 milk\n\u2022 eggs\nA, B\nEnd.");
         const QByteArray book = epub();
         QTest::newRow("EPUB, chapters in spine order")
             << std::function<QString()>([book] { return extract::epubToText(book, {}); })

@@ -133,6 +133,33 @@ QHash<QString, QString> docxNotes(ZipArchive &zip, const QString &part, const Li
     return notes;
 }
 
+// ODT list styles: for each style name and level, whether its items are counted. Styles come
+// from styles.xml and from content.xml's automatic styles, which precede the body.
+struct OdtListStyles {
+    std::map<std::pair<QString, int>, bool> counted;
+    QString current; // the list style being read
+
+    void see(SafeXml &x) {
+        if (!x->isStartElement())
+            return;
+        const auto name = x->name();
+        const QXmlStreamAttributes a = x->attributes();
+        if (name == u"list-style") {
+            current = a.value(QStringLiteral("style:name")).toString();
+        } else if (!current.isEmpty() &&
+                   (name == u"list-level-style-number" || name == u"list-level-style-bullet")) {
+            const int level = a.value(QStringLiteral("text:level")).toInt();
+            // A number style with no format shows nothing to count.
+            counted[{current, level}] = name == u"list-level-style-number" &&
+                                        !a.value(QStringLiteral("style:num-format")).isEmpty();
+        }
+    }
+    std::optional<bool> isCounted(const QString &style, int level) const {
+        const auto found = counted.find({style, level});
+        return found == counted.end() ? std::nullopt : std::optional(found->second);
+    }
+};
+
 // A file inside the package, named relative to the part that names it ("../Text/ch1.xhtml").
 QString resolve(const QString &base, const QString &href) {
     const QString path = QUrl(href).path(QUrl::FullyDecoded);
@@ -215,6 +242,12 @@ QString docxToText(QByteArrayView bytes, const Limits &limits) {
 
 QString odtToText(QByteArrayView bytes, const Limits &limits) {
     ZipArchive zip(bytes);
+    OdtListStyles listStyles;
+    if (zip.contains(QStringLiteral("styles.xml"))) {
+        SafeXml styles(zip.read(QStringLiteral("styles.xml")), limits);
+        while (styles.next())
+            listStyles.see(styles);
+    }
     SafeXml x(zip.read(QStringLiteral("content.xml")), limits);
     MarkedText out(limits);
     Tables tables;
@@ -223,8 +256,11 @@ QString odtToText(QByteArrayView bytes, const Limits &limits) {
     int inNote = 0;   // inside a note's body, whose text waits for the end of its paragraph
     Notes notes;
     QString note;
-    QList<int> counts; // the numbers of the lists being read; -1 for bulleted ones
+    QList<int> counts;     // the numbers of the lists being read; -1 for bulleted ones
+    QStringList listStyle; // the style of each of those lists, inherited by nested ones
     while (x.next()) {
+        if (inBody == 0)
+            listStyles.see(x);
         const auto name = x->name();
         if (x->isStartElement()) {
             if (name == u"text" && x->prefix() == u"office")
@@ -248,11 +284,17 @@ QString odtToText(QByteArrayView bytes, const Limits &limits) {
             if (name == u"s" || name == u"tab" || name == u"line-break") {
                 out.space();
             } else if (name == u"list") {
-                // Without its style the kind of a list is unknown: numbered if it says where
-                // it continues or starts, else bulleted.
+                QString style = x->attributes().value(QStringLiteral("text:style-name")).toString();
+                if (style.isEmpty() && !listStyle.isEmpty())
+                    style = listStyle.last();
+                listStyle.append(style);
+                // Without a known style the kind of a list is unknown: numbered if it says
+                // where it continues or starts, else bulleted.
                 const bool numbered =
-                    x->attributes().hasAttribute(QStringLiteral("text:continue-numbering")) ||
-                    x->attributes().hasAttribute(QStringLiteral("text:start-value"));
+                    listStyles.isCounted(style, int(counts.size()) + 1)
+                        .value_or(x->attributes().hasAttribute(
+                                      QStringLiteral("text:continue-numbering")) ||
+                                  x->attributes().hasAttribute(QStringLiteral("text:start-value")));
                 counts.append(numbered ? 0 : -1);
             } else if (name == u"list-item" && !counts.isEmpty()) {
                 int &count = counts.last();
@@ -289,6 +331,7 @@ QString odtToText(QByteArrayView bytes, const Limits &limits) {
                 }
             } else if (name == u"list" && !counts.isEmpty()) {
                 counts.removeLast();
+                listStyle.removeLast();
             } else if (name == u"table-row") {
                 tables.endRow(out);
                 notes.flush(out);

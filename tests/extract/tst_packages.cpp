@@ -71,12 +71,14 @@ QByteArray listItem(const QByteArray &text, int numId) {
                         QByteArray::number(numId) + "\"/></w:numPr></w:pPr>");
 }
 
-QByteArray odt(const QByteArray &text) {
-    return makeZip(
-        {{"mimetype", "application/vnd.oasis.opendocument.text"},
-         {"content.xml", "<?xml version=\"1.0\"?><office:document-content xmlns:office=\"o\" "
-                         "xmlns:text=\"t\" xmlns:table=\"b\"><office:body><office:text>" +
-                             text + "</office:text></office:body></office:document-content>"}});
+QByteArray odt(const QByteArray &text, const QByteArray &automaticStyles = {}) {
+    return makeZip({{"mimetype", "application/vnd.oasis.opendocument.text"},
+                    {"content.xml",
+                     "<?xml version=\"1.0\"?><office:document-content xmlns:office=\"o\" "
+                     "xmlns:text=\"t\" xmlns:table=\"b\" xmlns:style=\"s\">"
+                     "<office:automatic-styles>" +
+                         automaticStyles + "</office:automatic-styles><office:body><office:text>" +
+                         text + "</office:text></office:body></office:document-content>"}});
 }
 
 QByteArray epub() {
@@ -141,13 +143,19 @@ private slots:
             "<text:note-body><text:p>A no<text:span>te</text:span></text:p></text:note-body>"
             "</text:note> here.</text:p><text:list>"
             "<text:list-item><text:p>milk</text:p></text:list-item><text:list-item><text:p>eggs"
+            "</text:p></text:list-item></text:list><text:list text:style-name=\"L1\">"
+            "<text:list-item><text:p>Mix</text:p><text:list><text:list-item><text:p>slowly"
+            "</text:p></text:list-item></text:list></text:list-item><text:list-item><text:p>Bake"
             "</text:p></text:list-item></text:list><table:table><table:table-row>"
             "<table:table-cell><text:p>A</text:p></table:table-cell><table:table-cell><text:p>B"
-            "</text:p></table:table-cell></table:table-row></table:table><text:p>End.</text:p>");
+            "</text:p></table:table-cell></table:table-row></table:table><text:p>End.</text:p>",
+            "<text:list-style style:name=\"L1\"><text:list-level-style-number text:level=\"1\" "
+            "style:num-format=\"1\"/><text:list-level-style-bullet text:level=\"2\"/>"
+            "</text:list-style>");
         QTest::newRow("ODT")
             << std::function<QString()>([content] { return extract::odtToText(content, {}); })
-            << QStringLiteral(
-                   "Title\nTwo words here.\nA note\n\u2022 milk\n\u2022 eggs\nA, B\nEnd.");
+            << QStringLiteral("Title\nTwo words here.\nA note\n\u2022 milk\n\u2022 eggs\n1. Mix\n"
+                              "\u2022 slowly\n2. Bake\nA, B\nEnd.");
         const QByteArray book = epub();
         QTest::newRow("EPUB, chapters in spine order")
             << std::function<QString()>([book] { return extract::epubToText(book, {}); })

@@ -166,23 +166,38 @@ QString pdfToText(QByteArrayView bytes, const Limits &limits) {
     const QList<Page> pages = readPages(context.get(), bytes);
     const QHash<QString, int> running = runningLines(pages);
     TextBuilder out(limits);
+    // A block that stops mid-sentence and one that goes on in lower case are one paragraph
+    // broken by a page or column end: they are read as one.
+    bool midSentence = false;
     for (const Page &page : pages) {
         for (const Block &block : page.blocks) {
+            QStringList kept;
+            QList<bool> hyphenated;
             for (const Line &line : block.lines) {
                 const bool margin =
                     line.bottom < page.height * 0.1f || line.top > page.height * 0.9f;
                 if (margin && (running.contains(shape(line.text)) || isPageNumber(line.text)))
                     continue;
-                QString text = ligaturesSpelledOut(line.text);
-                if (line.endsWithHyphen) {
-                    text.chop(1); // "read-" + "ing": one word again
-                    out.add(text);
+                kept.append(ligaturesSpelledOut(line.text));
+                hyphenated.append(line.endsWithHyphen);
+            }
+            if (kept.isEmpty())
+                continue;
+            const QString first = kept.first().trimmed();
+            if (!(midSentence && !first.isEmpty() && first.front().isLower()))
+                out.endParagraph();
+            for (qsizetype i = 0; i < kept.size(); ++i) {
+                if (hyphenated[i]) {
+                    out.add(QStringView(kept[i]).chopped(1)); // "read-" + "ing": one word again
                 } else {
-                    out.add(text);
+                    out.add(kept[i]);
                     out.add(u" ");
                 }
             }
-            out.endParagraph();
+            const QString last = kept.last().trimmed();
+            midSentence =
+                hyphenated.last() ||
+                (!last.isEmpty() && (last.back().isLetterOrNumber() || last.back() == u','));
         }
     }
     QString text = out.finish();

@@ -71,6 +71,20 @@ private slots:
                             .arg(page)
                      << QStringLiteral("Another paragraph on page %1.").arg(page);
         QCOMPARE(text, expected.join(u'\n'));
+
+        // A paragraph carried over to the next page, under its running header, is one again;
+        // one that ends its page with a full stop, or a heading before a capital, is not.
+        const QList<PageLines> carried{
+            {{760, "Annual Report 2026"}, {700, "The committee met on a cold"}, {40, "1"}},
+            {{760, "Annual Report 2026"},
+             {700, "morning in May, and agreed."},
+             {650, "Results"},
+             {600, "Three of five were read."},
+             {40, "2"}},
+            {{760, "Annual Report 2026"}, {700, "then the rest."}, {40, "3"}}};
+        QCOMPARE(extract::pdfToText(makePdf(carried), {}),
+                 QStringLiteral("The committee met on a cold morning in May, and agreed.\nResults\n"
+                                "Three of five were read.\nthen the rest."));
     }
 
     void nothingToReadSaysWhy_data() {

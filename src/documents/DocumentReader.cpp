@@ -7,8 +7,11 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QProcess>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace documents {
 namespace {
@@ -49,7 +52,6 @@ std::optional<QByteArray> readThroughReader(QWidget *parent, const QString &path
     QProcess reader;
     reader.setProgram(readerProgram());
     reader.setArguments({formats::formatName(format), path});
-    reader.setStandardErrorFile(QProcess::nullDevice());
     reader.setStandardInputFile(QProcess::nullDevice());
 
     QByteArray text;
@@ -63,6 +65,33 @@ std::optional<QByteArray> readThroughReader(QWidget *parent, const QString &path
         if (text.size() > kMaxTextBytes && !tooMuch) {
             tooMuch = true;
             reader.kill();
+        }
+    });
+    // The reader's "progress DONE TOTAL" lines; anything else on its standard error is dropped.
+    QByteArray errors;
+    int done = 0;
+    int total = 0;
+    QProgressBar *bar = nullptr; // once the dialog shows
+    QObject::connect(&reader, &QProcess::readyReadStandardError, &loop, [&] {
+        errors += reader.readAllStandardError();
+        const qsizetype end = errors.lastIndexOf('\n');
+        if (end < 0) {
+            if (errors.size() > 4096)
+                errors.clear();
+            return;
+        }
+        for (const QByteArray &line : errors.first(end).split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() == 3 && fields[0] == "progress" && fields[2].toInt() > 0) {
+                done = fields[1].toInt();
+                total = fields[2].toInt();
+            }
+        }
+        errors.remove(0, end + 1);
+        // The bar itself, not the dialog's setValue(), which would run the event loop in here.
+        if (bar && total > 0) {
+            bar->setRange(0, total);
+            bar->setValue(std::clamp(done, 0, total));
         }
     });
     QObject::connect(&reader, &QProcess::finished, &loop, &QEventLoop::quit);
@@ -96,7 +125,11 @@ std::optional<QByteArray> readThroughReader(QWidget *parent, const QString &path
         progress.setWindowTitle(parlivo::kAppTitle);
         progress.setAccessibleName(QObject::tr("Reading the document"));
         progress.setLabelText(QObject::tr("Reading \"%1\"...").arg(QDir::toNativeSeparators(path)));
-        progress.setRange(0, 0);
+        bar = new QProgressBar(&progress);
+        bar->setAccessibleName(QObject::tr("Part of the document read"));
+        bar->setRange(0, total);
+        bar->setValue(std::clamp(done, 0, total));
+        progress.setBar(bar);
         progress.setWindowModality(Qt::WindowModal);
         progress.setAutoClose(false);
         progress.setAutoReset(false);
@@ -108,6 +141,7 @@ std::optional<QByteArray> readThroughReader(QWidget *parent, const QString &path
         progress.show();
         if (reader.state() != QProcess::NotRunning)
             loop.exec();
+        bar = nullptr; // goes with the dialog
     }
     reader.waitForFinished(5000);
     text += reader.readAllStandardOutput();

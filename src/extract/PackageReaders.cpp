@@ -1,4 +1,5 @@
 #include "PackageReaders.h"
+#include "Progress.h"
 #include "SafeXml.h"
 
 #include "HtmlReader.h"
@@ -380,7 +381,9 @@ QString epubToText(QByteArrayView bytes, const Limits &limits) {
         }
     }
     TextBuilder out(limits);
+    int chapters = 0;
     for (const QString &id : std::as_const(spine)) {
+        reportProgress(chapters++, int(spine.size()));
         const QString href = manifest.value(id);
         if (href.isEmpty())
             continue;

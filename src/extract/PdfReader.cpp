@@ -1,4 +1,5 @@
 #include "PdfReader.h"
+#include "Progress.h"
 
 #include <QHash>
 #include <QList>
@@ -121,6 +122,7 @@ QList<Page> readPages(fz_context *ctx, QByteArrayView bytes) {
             fz_drop_page(ctx, page);
             page = nullptr;
             pages.append(out);
+            reportProgress(i + 1, count);
         }
     }
     fz_always(ctx) {

@@ -4,6 +4,7 @@
 // Usage: parlivo-extract FORMAT FILE. FORMAT is a name from formats::formatName(). On success the
 // text goes to standard output in UTF-8, one paragraph per line, and the exit status is 0. A file
 // that cannot be read exits with kExitUnreadable and the message for the user on standard output.
+// Standard error carries "progress DONE TOTAL" lines while a long document is read.
 
 #include "Encoding.h"
 #include "ExtractError.h"
@@ -13,6 +14,7 @@
 #include "MarkdownReader.h"
 #include "PackageReaders.h"
 #include "PdfReader.h"
+#include "Progress.h"
 #include "RtfReader.h"
 #include "Subtitles.h"
 #include "TextBuilder.h"
@@ -65,6 +67,17 @@ bool writeAll(const QByteArray &bytes) {
     return true;
 }
 
+// "progress DONE TOTAL" lines on standard error, for the window's progress bar; one a percent.
+void printProgress(int done, int total) {
+    static int lastPercent = -1;
+    const int percent = total > 0 ? int(qint64(done) * 100 / total) : 0;
+    if (percent == lastPercent)
+        return;
+    lastPercent = percent;
+    std::fprintf(stderr, "progress %d %d\n", done, total);
+    std::fflush(stderr);
+}
+
 QString extractText(formats::Format format, const QByteArray &bytes) {
     using formats::Format;
     const extract::Limits limits;
@@ -100,6 +113,7 @@ QString extractText(formats::Format format, const QByteArray &bytes) {
 
 int main(int argc, char **argv) {
     limitResources();
+    extract::setProgressReporter(printProgress);
     if (argc != 3) {
         std::fputs("usage: parlivo-extract FORMAT FILE\n", stderr);
         return kExitUsage;

@@ -4,6 +4,7 @@
 
 #include "ExtractError.h"
 #include "PdfReader.h"
+#include "Progress.h"
 
 #include <QTest>
 
@@ -63,7 +64,12 @@ private slots:
                           {672, "ated word."},
                           {600, "Another paragraph on page " + QByteArray::number(page) + "."},
                           {40, QByteArray::number(page)}});
+        static QList<std::pair<int, int>> reported;
+        extract::setProgressReporter([](int done, int total) { reported.append({done, total}); });
         const QString text = extract::pdfToText(makePdf(pages), {});
+        extract::setProgressReporter(nullptr);
+        // Each page as it is read, for the window's progress bar.
+        QCOMPARE(reported, (QList<std::pair<int, int>>{{1, 4}, {2, 4}, {3, 4}, {4, 4}}));
         QStringList expected;
         for (int page = 1; page <= 4; ++page)
             expected << QStringLiteral("Paragraph %1 starts here and is continued on a second "

@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -86,6 +88,29 @@ QByteArray parsable(QByteArrayView bytes) {
     return utf8;
 }
 
+// Entity references the book never declares (it cannot: declarations are refused) are left out,
+// so that a book made from a template ("About &Version;") reads instead of failing as a whole.
+// The five XML defines and character references stay.
+QByteArray withoutUnknownEntities(QByteArray xml) {
+    if (xml.startsWith("\xFF\xFE") || xml.startsWith("\xFE\xFF"))
+        return xml; // UTF-16: the reader's own business
+    static const QByteArrayView known[] = {"amp", "lt", "gt", "quot", "apos"};
+    qsizetype at = 0;
+    while ((at = xml.indexOf('&', at)) >= 0) {
+        qsizetype end = at + 1;
+        while (end < xml.size() && (std::isalnum(static_cast<unsigned char>(xml[end])) ||
+                                    xml[end] == '_' || xml[end] == '-' || xml[end] == '.'))
+            ++end;
+        const QByteArrayView name = QByteArrayView(xml).sliced(at + 1, end - at - 1);
+        const bool defined = std::find(std::begin(known), std::end(known), name) != std::end(known);
+        if (end < xml.size() && xml[end] == ';' && !name.isEmpty() && !defined)
+            xml.remove(at, end + 1 - at);
+        else
+            ++at;
+    }
+    return xml;
+}
+
 enum class Role { Inline, Paragraph, Row, Cell };
 
 Role roleOf(QStringView name) {
@@ -107,7 +132,7 @@ Role roleOf(QStringView name) {
 } // namespace
 
 QString fb2ToText(QByteArrayView bytes, const Limits &limits) {
-    const QByteArray xml = parsable(bytes);
+    const QByteArray xml = withoutUnknownEntities(parsable(bytes));
     SafeXml reader(xml, limits);
     MarkedText out(limits);
     int bodyDepth = 0; // the depth of the body being read, 0 outside the bodies

@@ -72,6 +72,14 @@ std::optional<QByteArray> readThroughReader(QWidget *parent, const QString &path
     int done = 0;
     int total = 0;
     QProgressBar *bar = nullptr; // once the dialog shows
+    // The bar itself, not the dialog's setValue(), which would run the event loop from inside
+    // the reader's signal. Busy until the reader says how much there is.
+    const auto showProgress = [&] {
+        if (!bar)
+            return;
+        bar->setRange(0, total);
+        bar->setValue(std::clamp(done, 0, total));
+    };
     QObject::connect(&reader, &QProcess::readyReadStandardError, &loop, [&] {
         errors += reader.readAllStandardError();
         const qsizetype end = errors.lastIndexOf('\n');
@@ -88,11 +96,7 @@ std::optional<QByteArray> readThroughReader(QWidget *parent, const QString &path
             }
         }
         errors.remove(0, end + 1);
-        // The bar itself, not the dialog's setValue(), which would run the event loop in here.
-        if (bar && total > 0) {
-            bar->setRange(0, total);
-            bar->setValue(std::clamp(done, 0, total));
-        }
+        showProgress();
     });
     QObject::connect(&reader, &QProcess::finished, &loop, &QEventLoop::quit);
     QObject::connect(&reader, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError error) {
@@ -127,8 +131,7 @@ std::optional<QByteArray> readThroughReader(QWidget *parent, const QString &path
         progress.setLabelText(QObject::tr("Reading \"%1\"...").arg(QDir::toNativeSeparators(path)));
         bar = new QProgressBar(&progress);
         bar->setAccessibleName(QObject::tr("Part of the document read"));
-        bar->setRange(0, total);
-        bar->setValue(std::clamp(done, 0, total));
+        showProgress();
         progress.setBar(bar);
         progress.setWindowModality(Qt::WindowModal);
         progress.setAutoClose(false);

@@ -5,38 +5,32 @@
 #include "MarkedText.h"
 
 #include <QList>
+#include <QStringList>
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 namespace extract {
 namespace {
 
 // Destinations whose text is not the document's.
-constexpr std::array<QLatin1StringView, 20> kSkipped = {QLatin1StringView("fonttbl"),
-                                                        QLatin1StringView("colortbl"),
-                                                        QLatin1StringView("stylesheet"),
-                                                        QLatin1StringView("info"),
-                                                        QLatin1StringView("pict"),
-                                                        QLatin1StringView("header"),
-                                                        QLatin1StringView("headerl"),
-                                                        QLatin1StringView("headerr"),
-                                                        QLatin1StringView("headerf"),
-                                                        QLatin1StringView("footer"),
-                                                        QLatin1StringView("footerl"),
-                                                        QLatin1StringView("footerr"),
-                                                        QLatin1StringView("footerf"),
-                                                        QLatin1StringView("footnote"),
-                                                        QLatin1StringView("object"),
-                                                        QLatin1StringView("listtable"),
-                                                        QLatin1StringView("listoverridetable"),
-                                                        QLatin1StringView("rsidtbl"),
-                                                        QLatin1StringView("xmlnstbl"),
-                                                        QLatin1StringView("themedata")};
+constexpr std::array<QLatin1StringView, 19> kSkipped = {
+    QLatin1StringView("fonttbl"),    QLatin1StringView("colortbl"),
+    QLatin1StringView("stylesheet"), QLatin1StringView("info"),
+    QLatin1StringView("pict"),       QLatin1StringView("header"),
+    QLatin1StringView("headerl"),    QLatin1StringView("headerr"),
+    QLatin1StringView("headerf"),    QLatin1StringView("footer"),
+    QLatin1StringView("footerl"),    QLatin1StringView("footerr"),
+    QLatin1StringView("footerf"),    QLatin1StringView("object"),
+    QLatin1StringView("listtable"),  QLatin1StringView("listoverridetable"),
+    QLatin1StringView("rsidtbl"),    QLatin1StringView("xmlnstbl"),
+    QLatin1StringView("themedata")};
 
 struct Group {
     bool skip = false;
-    int fallback = 1; // characters after \uN that stand in for it (\ucN)
+    bool noteStart = false; // this group is a footnote's own: its end ends the note
+    int fallback = 1;       // characters after \uN that stand in for it (\ucN)
 };
 
 // Bytes of the document's code page, gathered until something else comes, then decoded
@@ -82,12 +76,31 @@ QString rtfToText(QByteArrayView bytes, const Limits &limits) {
         ++i;
     if (!bytes.sliced(i).startsWith("{\\rtf"))
         throw ExtractError::damaged();
-    MarkedText out(limits);
+    MarkedText body(limits);
+    // A footnote is read where it stands in the file, inside its paragraph, but heard after
+    // that paragraph, where a listener can still tell what it is about.
+    std::optional<MarkedText> note;
+    QStringList pendingNotes;
+    const auto out = [&]() -> MarkedText & {
+        return note ? *note : body;
+    };
     CodePage codePage;
     QList<Group> groups;
     int skipChars = 0; // \uN fallbacks still to skip
     const auto flush = [&] {
-        out.add(codePage.take());
+        out().add(codePage.take());
+    };
+    const auto endParagraph = [&] {
+        if (note) {
+            note->space();
+            return;
+        }
+        body.endParagraph();
+        for (const QString &text : std::as_const(pendingNotes)) {
+            body.add(text);
+            body.endParagraph();
+        }
+        pendingNotes.clear();
     };
     const auto skipping = [&] {
         return groups.isEmpty() || groups.last().skip;
@@ -100,6 +113,7 @@ QString rtfToText(QByteArrayView bytes, const Limits &limits) {
             if (groups.size() >= limits.maxDepth)
                 throw ExtractError::damaged();
             groups.append(groups.isEmpty() ? Group{} : groups.last());
+            groups.last().noteStart = false;
             ++i;
             // "{\*\dest ...}": a destination this reader does not know, never text.
             if (bytes.sliced(i).startsWith("\\*"))
@@ -108,8 +122,15 @@ QString rtfToText(QByteArrayView bytes, const Limits &limits) {
         }
         if (c == '}') {
             flush();
-            if (!groups.isEmpty())
+            if (!groups.isEmpty()) {
+                if (groups.last().noteStart) {
+                    const QString text = note->finish().replace(u'\n', u' ');
+                    if (!text.isEmpty())
+                        pendingNotes.append(text);
+                    note.reset();
+                }
                 groups.removeLast();
+            }
             ++i;
             continue;
         }
@@ -180,6 +201,17 @@ QString rtfToText(QByteArrayView bytes, const Limits &limits) {
             groups.last().skip = true;
             continue;
         }
+        if (word == QLatin1String("footnote") && !groups.isEmpty()) {
+            // "{\*\footnote" is written too; a note inside skipped text stays skipped.
+            const bool inSkipped = groups.size() > 1 && groups[groups.size() - 2].skip;
+            groups.last().skip = inSkipped;
+            if (!inSkipped && !note) {
+                flush();
+                note.emplace(limits);
+                groups.last().noteStart = true;
+            }
+            continue;
+        }
         if (word == QLatin1String("bin") && hasNumber) {
             i = std::min(bytes.size(), i + std::max(0L, number)); // raw bytes, never text
             continue;
@@ -197,35 +229,40 @@ QString rtfToText(QByteArrayView bytes, const Limits &limits) {
         if (word == QLatin1String("u") && hasNumber) {
             flush();
             const char16_t unit = char16_t(number < 0 ? number + 65536 : number);
-            out.add(QStringView(&unit, 1));
+            out().add(QStringView(&unit, 1));
             skipChars = groups.last().fallback;
             continue;
         }
         flush();
         if (word == QLatin1String("par") || word == QLatin1String("sect") ||
             word == QLatin1String("page")) {
-            out.endParagraph();
+            endParagraph();
         } else if (word == QLatin1String("line") || word == QLatin1String("tab")) {
-            out.space();
+            out().space();
         } else if (word == QLatin1String("cell")) {
-            out.setMark(QStringLiteral(", "));
+            out().setMark(QStringLiteral(", "));
         } else if (word == QLatin1String("row")) {
-            out.setMark(QString());
-            out.endParagraph();
+            out().setMark(QString());
+            endParagraph();
         } else if (word == QLatin1String("emdash")) {
-            out.add(u"\u2014");
+            out().add(u"\u2014");
         } else if (word == QLatin1String("endash")) {
-            out.add(u"\u2013");
+            out().add(u"\u2013");
         } else if (word == QLatin1String("bullet")) {
-            out.add(u"\u2022");
+            out().add(u"\u2022");
         } else if (word == QLatin1String("lquote") || word == QLatin1String("rquote")) {
-            out.add(word == QLatin1String("lquote") ? u"\u2018" : u"\u2019");
+            out().add(word == QLatin1String("lquote") ? u"\u2018" : u"\u2019");
         } else if (word == QLatin1String("ldblquote") || word == QLatin1String("rdblquote")) {
-            out.add(word == QLatin1String("ldblquote") ? u"\u201C" : u"\u201D");
+            out().add(word == QLatin1String("ldblquote") ? u"\u201C" : u"\u201D");
         }
     }
     flush();
-    return out.finish();
+    if (note) { // a note cut off by the end of a damaged file is still heard
+        pendingNotes.append(note->finish().replace(u'\n', u' '));
+        note.reset();
+    }
+    endParagraph();
+    return body.finish();
 }
 
 } // namespace extract

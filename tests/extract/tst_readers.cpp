@@ -235,6 +235,12 @@ void TestReaders::rtf_data() {
         "\\trowd Tea\\cell 2\\cell\\row Cake\\cell\\cell\\row{\\pict\\bin4 {}}x}After.\\par}",
         QStringLiteral("Caf\u00e9 au lait, bold text.\nSecond \u20ac euro and \u201cquotes\u201d. "
                        "Same.\nTea, 2\nCake\nAfter."));
+    row("footnotes after the paragraph citing them, numbered list text kept",
+        "{\\rtf1\\ansi {\\pntext 1.\\tab}First{\\super\\chftn}{\\footnote \\pard {\\super\\chftn} "
+        "A note\\par in two parts.} point, still one.\\par Next{\\*\\footnote Second note.}.\\par"
+        "{\\header Head{\\footnote Never.}\\par}Cut{\\footnote Half",
+        QStringLiteral("1. First point, still one.\nA note in two parts.\nNext.\nSecond note.\n"
+                       "Cut\nHalf"));
     row("Windows-1251 code page", "{\\rtf1\\ansi\\ansicpg1251 \\'cf\\'f0\\'e8\\'e2\\'e5\\'f2}",
         QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442"));
     row("not RTF", "{\\rtx1 hello}", "error: damaged");

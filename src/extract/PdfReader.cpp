@@ -140,24 +140,39 @@ QList<Page> readPages(fz_context *ctx, QByteArrayView bytes) {
     return pages;
 }
 
-// The shapes of lines in the top or bottom tenth of at least half the pages (and at least
-// three): running headers and footers.
+// The shapes of lines in the top or bottom tenth of at least three pages that come back on at
+// least half the pages, either of the whole document (the book's title) or of the stretch
+// between their first and last page (a chapter's title, perhaps on every other page):
+// running headers and footers.
 QHash<QString, int> runningLines(const QList<Page> &pages) {
-    QHash<QString, int> seen;
-    for (const Page &page : pages) {
+    struct Seen {
+        int count = 0;
+        qsizetype first = 0;
+        qsizetype last = 0;
+    };
+    QHash<QString, Seen> seen;
+    for (qsizetype index = 0; index < pages.size(); ++index) {
+        const Page &page = pages[index];
         QSet<QString> onThisPage;
         for (const Block &block : page.blocks)
             for (const Line &line : block.lines)
                 if (line.bottom < page.height * 0.1f || line.top > page.height * 0.9f)
                     onThisPage.insert(shape(line.text));
-        for (const QString &s : std::as_const(onThisPage))
-            ++seen[s];
+        for (const QString &s : std::as_const(onThisPage)) {
+            Seen &line = seen[s];
+            if (line.count++ == 0)
+                line.first = index;
+            line.last = index;
+        }
     }
     QHash<QString, int> running;
     const int needed = std::max<int>(3, int(pages.size() + 1) / 2);
-    for (auto it = seen.cbegin(); it != seen.cend(); ++it)
-        if (it.value() >= needed && !it.key().isEmpty())
-            running.insert(it.key(), it.value());
+    for (auto it = seen.cbegin(); it != seen.cend(); ++it) {
+        const Seen &line = it.value();
+        const bool inStretch = line.count >= 3 && 2 * line.count >= line.last - line.first + 1;
+        if ((line.count >= needed || inStretch) && !it.key().isEmpty())
+            running.insert(it.key(), line.count);
+    }
     return running;
 }
 

@@ -91,6 +91,19 @@ private slots:
         QCOMPARE(extract::pdfToText(makePdf(carried), {}),
                  QStringLiteral("The committee met on a cold morning in May, and agreed.\nResults\n"
                                 "Three of five were read.\nthen the rest."));
+
+        // A book's title on even pages and its chapter's title on odd ones: both are dropped,
+        // though no chapter heads half of all the pages.
+        QList<PageLines> book;
+        for (int page = 1; page <= 12; ++page)
+            book.append({{760, page % 2 == 0 ? QByteArray("A Short History")
+                               : page < 7    ? QByteArray("Chapter One: Origins")
+                                             : QByteArray("Chapter Two: Growth")},
+                         {700, "Page " + QByteArray::number(page) + " of the story."}});
+        QStringList story;
+        for (int page = 1; page <= 12; ++page)
+            story << QStringLiteral("Page %1 of the story.").arg(page);
+        QCOMPARE(extract::pdfToText(makePdf(book), {}), story.join(u'\n'));
     }
 
     void nothingToReadSaysWhy_data() {

@@ -9,7 +9,7 @@ packages=(
     libespeak-ng-dev espeak-ng-data espeak-ng
     flite1-dev flite libsonic-dev libsndfile1-dev
     libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
-    libgumbo-dev libmd4c-dev libuchardet-dev libzip-dev catdoc
+    libgumbo-dev libmd4c-dev libuchardet-dev libzip-dev catdoc libcld2-dev
     libmupdf-dev libmujs-dev libopenjp2-7-dev libjbig2dec0-dev libjpeg-dev libfreetype-dev
     libharfbuzz-dev zlib1g-dev
     fonts-liberation

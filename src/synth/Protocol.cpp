@@ -172,6 +172,7 @@ struct Encoder {
         o.u64(m.sample);
         o.u32(m.offset);
         o.u32(m.length);
+        o.str(m.language);
         return o.finish();
     }
     std::string operator()(const Done &m) const {
@@ -264,7 +265,8 @@ Message decode(std::span<const std::uint8_t> body) {
         m.sample = in.u64();
         m.offset = in.u32();
         m.length = in.u32();
-        result = m;
+        m.language = in.str();
+        result = std::move(m);
         break;
     }
     case Type::Done: {

@@ -11,6 +11,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -18,7 +19,7 @@ namespace parlivo::proto {
 
 // A frame larger than this is refused; texts are sent in pieces well below it.
 inline constexpr std::uint32_t kMaxFrame = 16u * 1024u * 1024u;
-inline constexpr std::uint32_t kVersion = 2;
+inline constexpr std::uint32_t kVersion = 3;
 
 enum class Type : std::uint8_t {
     // window -> worker
@@ -45,7 +46,9 @@ struct Speak {
     std::uint32_t wpm = 0;        // 0: the synthesiser's own default
     std::uint32_t baseOffset = 0; // added to every offset reported for this request
     bool final = true;
-    std::string voice; // empty: the worker's default voice
+    // Empty: the worker's default voice. "auto:" and a voice: each paragraph in the voice of its
+    // own language, that voice where the language cannot be told.
+    std::string voice;
     std::u16string text;
 };
 
@@ -86,7 +89,10 @@ struct Sentence {
     std::uint64_t sample = 0;
     std::uint32_t offset = 0;
     std::uint32_t length = 0;
+    std::string language; // told from the text for an "auto:" voice ("fr"), else empty
 };
+
+inline constexpr std::string_view kAutomaticPrefix = "auto:";
 
 struct Done {
     std::uint64_t id = 0;

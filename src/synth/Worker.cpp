@@ -92,6 +92,28 @@ Backend &Worker::backendFor(const std::string &voice) {
     return *m_backend;
 }
 
+std::set<std::string> Worker::espeakVoiceNames() {
+    if (!m_espeakNames) {
+        m_espeakNames.emplace();
+        if (Backend *espeak = engine("espeak"))
+            for (const proto::VoiceInfo &v : espeak->voices())
+                m_espeakNames->insert(v.language);
+    }
+    return *m_espeakNames;
+}
+
+bool Worker::chooseVoice(Job &job, text::Chunk chunk) {
+    if (!job.automatic)
+        job.automatic = std::make_shared<AutomaticVoice>(
+            job.voice.substr(proto::kAutomaticPrefix.size()), espeakVoiceNames());
+    const auto choice = job.automatic->choose(job.text, chunk, job.final);
+    if (!choice)
+        return false;
+    job.chunkVoice = choice->voice;
+    job.language = choice->language;
+    return true;
+}
+
 int Worker::run() {
     try {
         if (!engine("espeak"))
@@ -112,6 +134,9 @@ int Worker::run() {
             if (!m_job)
                 return false;
             next = text::nextChunk(m_job->text, m_job->position, m_job->final);
+            if (next.status == text::ChunkStatus::Ready &&
+                m_job->voice.starts_with(proto::kAutomaticPrefix))
+                return chooseVoice(*m_job, next.chunk);
             return next.status != text::ChunkStatus::NeedMore;
         });
         if (m_quit)
@@ -140,7 +165,8 @@ int Worker::run() {
         snapshot.id = job.id;
         snapshot.wpm = job.wpm;
         snapshot.baseOffset = job.baseOffset;
-        snapshot.voice = job.voice;
+        snapshot.voice = job.chunkVoice.empty() ? job.voice : job.chunkVoice;
+        snapshot.language = job.language;
         snapshot.samples = job.samples;
         lock.unlock();
 
@@ -166,8 +192,9 @@ void Worker::speakChunk(Job &job, std::size_t start, std::u16string chunk) {
         m_currentWpm = job.wpm;
     }
     const std::uint32_t chunkOffset = job.baseOffset + static_cast<std::uint32_t>(start);
-    if (!m_write(proto::encode(proto::Sentence{job.id, job.samples, chunkOffset,
-                                               static_cast<std::uint32_t>(chunk.size())})))
+    if (!m_write(
+            proto::encode(proto::Sentence{job.id, job.samples, chunkOffset,
+                                          static_cast<std::uint32_t>(chunk.size()), job.language})))
         throw std::runtime_error("window gone");
 
     const std::uint64_t chunkStart = job.samples;

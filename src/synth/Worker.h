@@ -3,6 +3,7 @@
 // turns the current request into audio chunk by chunk and writes it back.
 
 #include "Backend.h"
+#include "Languages.h"
 #include "Protocol.h"
 
 #include <atomic>
@@ -12,6 +13,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,7 +49,15 @@ private:
         std::size_t position = 0;
         bool final = false;
         std::uint64_t samples = 0;
+        // For an "auto:" voice: what is chosen for the next chunk, and what chooses it.
+        std::string chunkVoice;
+        std::string language;
+        std::shared_ptr<AutomaticVoice> automatic;
     };
+    // For an automatic request: the voice of `chunk` into `job`; false while more text is needed.
+    // Synthesis thread, with m_mutex held.
+    bool chooseVoice(Job &job, text::Chunk chunk);
+    std::set<std::string> espeakVoiceNames();
 
     void speakChunk(Job &job, std::size_t start, std::u16string chunk);
     bool stillWanted(std::uint64_t id) const { return m_wanted.load() == id; }
@@ -67,6 +78,7 @@ private:
     bool m_quit = false;         // guarded by m_mutex
     std::atomic<std::uint64_t> m_wanted{0};
 
+    std::optional<std::set<std::string>> m_espeakNames; // synthesis thread only
     std::string m_currentVoice;
     int m_currentWpm = -1;
 };

@@ -63,8 +63,9 @@ private slots:
         QCOMPARE(d.totalSamples, 99u);
         const auto e = std::get<Error>(decodeFrame(encode(Error{3, 2, "boom"})));
         QCOMPARE(e.message, std::string("boom"));
-        const auto t = std::get<Sentence>(decodeFrame(encode(Sentence{1, 2, 3, 4})));
+        const auto t = std::get<Sentence>(decodeFrame(encode(Sentence{1, 2, 3, 4, "fr"})));
         QCOMPARE(t.length, 4u);
+        QCOMPARE(t.language, std::string("fr"));
         Voices v{{{"espeak:en", "English", "en", "espeak-ng", 22050},
                   {"flite:slt", "slt", "en-us", "flite", 16000}}};
         QVERIFY(std::get<Voices>(decodeFrame(encode(v))).voices == v.voices);

@@ -202,6 +202,50 @@ private slots:
         QCOMPARE(c.rate, 22050);
     }
 
+    void automaticVoiceReadsEachParagraphInItsLanguage() {
+        // Each paragraph of a mixed text sounds as espeak-ng speaks it in that language alone,
+        // and says so; a chosen voice reads all of it in that one voice.
+        const QStringList paragraphs{
+            QStringLiteral("The weather was pleasant this morning, so we walked to the market."),
+            QStringLiteral("Il faisait beau ce matin, alors nous avons marché jusqu'au marché."),
+            QStringLiteral("Das Wetter war heute Morgen angenehm, also gingen wir zum Markt.")};
+        const QStringList voices{"espeak:en-us", "espeak:fr", "espeak:de"};
+        Collector c;
+        SynthClient client(program(), c.handlers());
+        client.ensureRunning();
+        QList<std::uint64_t> alone;
+        for (int i = 0; i < paragraphs.size(); ++i)
+            alone << lengthAt(client, c, 10 + i, paragraphs[i], 0, voices[i].toStdString());
+        const QString mixed = paragraphs.join(u'\n');
+        const auto spans = [&](const std::string &voice, QStringList *languages) {
+            const std::uint64_t total =
+                lengthAt(client, c, 20 + languages->size(), mixed, 0, voice);
+            std::scoped_lock lock(c.mutex);
+            QList<std::uint64_t> lengths;
+            for (std::size_t i = 0; i < c.sentences.size(); ++i) {
+                lengths << (i + 1 < c.sentences.size() ? c.sentences[i + 1].sample : total) -
+                               c.sentences[i].sample;
+                *languages << QString::fromStdString(c.sentences[i].language);
+            }
+            return lengths;
+        };
+        // espeak-ng carries a little state from one text to the next (a few ms of pause), so
+        // lengths are compared within 1 %; another language's phonetics differ by far more.
+        const auto near = [](std::uint64_t a, std::uint64_t b) {
+            return std::abs(double(a) - double(b)) <= 0.01 * double(b);
+        };
+        QStringList told;
+        const QList<std::uint64_t> automatic = spans("auto:espeak:en-us", &told);
+        QCOMPARE(told, (QStringList{"en", "fr", "de"}));
+        QStringList none;
+        const QList<std::uint64_t> english = spans("espeak:en-us", &none);
+        QCOMPARE(none, (QStringList{"", "", ""}));
+        for (int i = 0; i < paragraphs.size(); ++i) {
+            QVERIFY(near(automatic[i], alone[i]));
+            QCOMPARE(near(english[i], alone[i]), i == 0);
+        }
+    }
+
     void cancelStopsPromptly() {
         Collector c;
         SynthClient client(program(), c.handlers());

@@ -12,6 +12,7 @@
 #include "Exporter.h"
 #include "ProcessExit.h"
 #include "SpeechEngine.h"
+#include "VoiceChoice.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -184,7 +185,7 @@ bool exactOrder() {
 
     audioexport::ExportRequest request;
     request.text = text;
-    request.voice = speech::SpeechEngine::defaultVoiceFor(QLocale::system());
+    request.voice = speech::defaultVoiceFor(QLocale::system());
     request.wpm = kWpm;
     request.path = dir.filePath("rendered.wav");
     request.workers = 1;

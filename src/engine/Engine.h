@@ -82,6 +82,9 @@ public:
     // The word and sentence being heard, as ranges of the current request's text.
     virtual std::optional<TextRange> currentWord() const = 0;
     virtual std::optional<TextRange> currentSentence() const = 0;
+    // With the automatic voice: the language told for the sentence being heard ("fr"), which
+    // picked its voice; empty when none was told or nothing is heard.
+    virtual QString currentLanguage() const { return {}; }
 
 signals:
     void stateChanged(speech::Engine::State state);
@@ -93,6 +96,8 @@ signals:
     void voicesChanged();
     // After setSpeed(), with the new speed in force.
     void speedChanged(int wpm);
+    // currentLanguage() changed: a paragraph in another language is heard, or speech ended.
+    void languageChanged(const QString &language);
 };
 
 } // namespace speech

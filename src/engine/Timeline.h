@@ -10,6 +10,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace speech {
 
@@ -29,6 +30,8 @@ public:
     // forgotten, so memory stays bounded however long the text is.
     std::optional<TextRange> wordAt(std::uint64_t sample);
     std::optional<TextRange> sentenceAt(std::uint64_t sample);
+    // The language the worker told for that sentence ("fr"); empty if none was.
+    std::string languageAt(std::uint64_t sample);
     // Forgets what lies wholly before `sample`.
     void forgetBefore(std::uint64_t sample);
 
@@ -36,8 +39,9 @@ private:
     struct Entry {
         std::uint64_t sample;
         TextRange range;
+        std::string language;
     };
-    static std::optional<TextRange> lookup(std::deque<Entry> &entries, std::uint64_t sample);
+    static const Entry *lookup(std::deque<Entry> &entries, std::uint64_t sample);
 
     std::mutex m_mutex;
     std::uint64_t m_generation = 0; // guarded by m_mutex

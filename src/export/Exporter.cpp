@@ -5,6 +5,7 @@
 #include "Segments.h"
 #include "Speeds.h"
 #include "SynthClient.h"
+#include "VoiceChoice.h"
 #include "WorkerLane.h"
 
 #include <algorithm>
@@ -81,7 +82,7 @@ ExportResult Exporter::run(const std::atomic<bool> &cancel, const ProgressHandle
     settings.program = m_request.workerProgram.isEmpty() ? speech::SynthClient::defaultProgram()
                                                          : m_request.workerProgram;
     settings.wpm = m_request.wpm;
-    settings.voice = m_request.voice.toStdString();
+    settings.voice = speech::workerVoice(m_request.voice);
     settings.capacitySamples = kLaneSamples;
     BufferGauge gauge;
     std::vector<std::unique_ptr<WorkerLane>> lanes;

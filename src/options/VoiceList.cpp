@@ -1,5 +1,7 @@
 #include "VoiceList.h"
 
+#include "VoiceChoice.h"
+
 #include <algorithm>
 
 namespace options {
@@ -19,6 +21,12 @@ QString voiceLabel(const speech::Voice &voice) {
     QString name = voice.name;
     name.replace(u'_', u' ');
     return QStringLiteral("%1 [%2] - %3").arg(name, voice.language, voice.engine);
+}
+
+QString automaticLabel(const QString &language) {
+    if (language.isEmpty())
+        return QStringLiteral("Automatic (by the text's language)");
+    return QStringLiteral("Automatic (%1)").arg(speech::languageName(language));
 }
 
 int indexOfVoice(const QList<speech::Voice> &voices, const QString &id) {

@@ -4,6 +4,7 @@
 #include "ErrorBox.h"
 #include "Placement.h"
 #include "Speeds.h"
+#include "VoiceChoice.h"
 #include "VoiceList.h"
 
 #include <QComboBox>
@@ -70,6 +71,11 @@ frmOptions::frmOptions(std::function<speech::Engine &()> talker)
 
     fillVoices();
     connect(&m_talker(), &speech::Engine::voicesChanged, this, &frmOptions::fillVoices);
+    // While the automatic choice reads, its entry names the language being heard.
+    connect(&m_talker(), &speech::Engine::languageChanged, this, [this](const QString &language) {
+        if (cboVoice->count() > 0)
+            cboVoice->setItemText(0, options::automaticLabel(language));
+    });
     connect(Slider1, &QSlider::valueChanged, this, &frmOptions::onSlider1Scrolled);
     connect(Command1, &QPushButton::clicked, this, &frmOptions::onCommand1Clicked);
     connect(Command2, &QPushButton::clicked, this, &frmOptions::onCommand2Clicked);
@@ -81,9 +87,13 @@ void frmOptions::fillVoices() {
     const QSignalBlocker blocker(cboVoice);
     const QList<speech::Voice> voices = options::sortedVoices(m_talker().voices());
     cboVoice->clear();
+    cboVoice->addItem(options::automaticLabel(m_talker().currentLanguage()),
+                      speech::kAutomaticVoice);
     for (const speech::Voice &v : voices)
         cboVoice->addItem(options::voiceLabel(v), v.id);
-    cboVoice->setCurrentIndex(options::indexOfVoice(voices, m_talker().voice()));
+    const QString voice = m_talker().voice();
+    const int index = options::indexOfVoice(voices, voice);
+    cboVoice->setCurrentIndex(voice == speech::kAutomaticVoice ? 0 : index < 0 ? -1 : index + 1);
 }
 
 void frmOptions::keyPressEvent(QKeyEvent *event) {

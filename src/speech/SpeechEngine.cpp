@@ -4,6 +4,7 @@
 #include "PcmQueue.h"
 #include "ReplyReader.h"
 #include "SynthClient.h"
+#include "VoiceChoice.h"
 
 #include <QMediaDevices>
 #include <QMetaObject>
@@ -29,8 +30,13 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
     : Engine(parent)
     , m_queue(std::make_unique<PcmQueue>(kQueueSamples))
     , m_timeline(std::make_unique<Timeline>())
-    , m_voice(defaultVoiceFor(QLocale::system())) {
+    , m_voice(kAutomaticVoice) {
     qRegisterMetaType<speech::EngineError>();
+
+    // Often enough that a new language shows with its first words, rarely enough to cost nothing.
+    m_languagePoll = new QTimer(this);
+    m_languagePoll->setInterval(100);
+    connect(m_languagePoll, &QTimer::timeout, this, &SpeechEngine::pollLanguage);
 
     m_audioThread.setObjectName(QStringLiteral("parlivo-audio"));
     m_output = new AudioOutput(*m_queue, m_outputHeld);
@@ -93,13 +99,6 @@ SpeechEngine::~SpeechEngine() {
     m_audioThread.wait();
 }
 
-QString SpeechEngine::defaultVoiceFor(const QLocale &locale) {
-    if (locale.language() == QLocale::C || locale.language() == QLocale::AnyLanguage)
-        return QStringLiteral("espeak:en");
-    // "pt_BR" -> "pt-br"; the worker falls back to "pt" and then to English.
-    return QStringLiteral("espeak:") + locale.name().toLower().replace(u'_', u'-');
-}
-
 void SpeechEngine::ensureAudioDevice() const {
     if (QMediaDevices::defaultAudioOutput().isNull())
         throw EngineError(EngineError::NoAudioDevice, tr("No audio output device is available"));
@@ -152,7 +151,7 @@ void SpeechEngine::startRequest(qsizetype from) {
     m_output->newGeneration();
     if (previous != 0)
         m_client->cancel(previous);
-    m_client->speak(m_generation, m_text, from, m_wpm, m_voice.toStdString());
+    m_client->speak(m_generation, m_text, from, m_wpm, workerVoice(m_voice));
     // Have the sound server's stream ready by the time the first audio arrives.
     const int rate = voiceRate();
     QMetaObject::invokeMethod(m_output, [this, rate] { m_output->prepare(rate); });
@@ -317,7 +316,23 @@ void SpeechEngine::setSpeaking(bool speaking) {
     if (m_speaking == speaking)
         return;
     m_speaking = speaking;
+    if (speaking)
+        m_languagePoll->start();
+    else
+        m_languagePoll->stop();
+    pollLanguage();
     updateState();
+}
+
+void SpeechEngine::pollLanguage() {
+    const QString now =
+        m_speaking && m_firstAudioSeen
+            ? QString::fromStdString(m_timeline->languageAt(m_output->heardSamples()))
+            : QString();
+    if (now == m_language)
+        return;
+    m_language = now;
+    emit languageChanged(now);
 }
 
 } // namespace speech

@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -42,6 +43,7 @@ public:
     void setSpeed(int wpm) override;
     int speed() const override { return m_wpm; }
     void setVoice(const QString &id) override;
+    QString currentLanguage() const override { return m_language; }
     QString voice() const override { return m_voice; }
     QList<Voice> voices() const override { return m_voices; }
 
@@ -60,9 +62,6 @@ public:
     qint64 sinkBufferedSamples() const;
     std::uint64_t heardSamples() const;
 
-    // The voice for a locale's language, falling back to English.
-    static QString defaultVoiceFor(const QLocale &locale);
-
 signals:
     // The synthesis worker has started and is ready for requests.
     void workerReady();
@@ -76,6 +75,8 @@ private:
     void onWorkerDied(int status);
     void onDrained(quint64 generation);
     void setSpeaking(bool speaking);
+    // Follows the language of what is heard, for languageChanged().
+    void pollLanguage();
     // Tells stateChanged() listeners if state() is no longer what they last heard.
     void updateState();
     // The rate the current voice speaks at, to open the stream before its first audio.
@@ -102,6 +103,8 @@ private:
     QString m_voice;
     QList<Voice> m_voices;
     bool m_speaking = false;
+    QString m_language;
+    QTimer *m_languagePoll = nullptr;
     State m_reportedState = State::Idle;
     // What a preview interrupted: the text, where to go on from, and its session.
     struct Interrupted {

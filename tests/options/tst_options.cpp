@@ -3,6 +3,7 @@
 #include "Form1.h"
 #include "SpeechEngine.h"
 #include "TestMain.h"
+#include "VoiceChoice.h"
 #include "VoiceList.h"
 #include "frmOptions.h"
 
@@ -247,7 +248,17 @@ private slots:
             ids << d.cboVoice->itemData(i).toString();
         for (const char *flite : {"flite:slt", "flite:kal16", "flite:rms", "flite:awb"})
             QVERIFY2(ids.contains(QLatin1String(flite)), flite);
-        QVERIFY(d.cboVoice->currentIndex() >= 0); // the current voice is shown
+        // A new window reads each paragraph in its language's voice, and the entry says which.
+        QCOMPARE(ids.first(), speech::kAutomaticVoice);
+        QCOMPARE(d.cboVoice->currentIndex(), 0);
+        QCOMPARE(d.cboVoice->currentText(), QStringLiteral("Automatic (by the text's language)"));
+        m_engine->speak(QStringLiteral("Il faisait beau ce matin, alors nous avons marché le long "
+                                       "de la rivière jusqu'au vieux marché."));
+        QTRY_COMPARE_WITH_TIMEOUT(d.cboVoice->currentText(), QStringLiteral("Automatic (French)"),
+                                  5000);
+        m_engine->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(d.cboVoice->currentText(),
+                                  QStringLiteral("Automatic (by the text's language)"), 5000);
         const int slt = int(ids.indexOf(QStringLiteral("flite:slt")));
         d.cboVoice->setCurrentIndex(slt);
         emit d.cboVoice->activated(slt);

@@ -10,6 +10,7 @@
 #include "PlaybackControls.h"
 #include "ReadMode.h"
 #include "SpeechEngine.h"
+#include "VoiceChoice.h"
 #include "VoiceCommandActions.h"
 #include "VoiceCommandInput.h"
 #include "frmOptions.h"
@@ -135,10 +136,21 @@ void Form1::createControls(QWidget *client) {
     connect(Talker.get(), &speech::Engine::stateChanged, this, &Form1::announceSpeech);
     connect(Talker.get(), &speech::Engine::speechStarted, this,
             [this](const speech::SpeechRequest &request) {
+                if (!request.preview && !m_announcedSpeaking)
+                    m_heardLanguage.clear();
                 if (request.preview || std::exchange(m_announcedSpeaking, true))
                     return;
                 tellOfSpeech(tr("Reading"));
             });
+    // The automatic voice changes with the text's language: the change is said, so that a
+    // listener knows why the voice sounds different. The first language heard is not news.
+    connect(Talker.get(), &speech::Engine::languageChanged, this, [this](const QString &language) {
+        if (language.isEmpty())
+            return;
+        if (!m_heardLanguage.isEmpty() && language != m_heardLanguage && m_announcedSpeaking)
+            tellOfSpeech(tr("Reading %1").arg(speech::languageName(language)));
+        m_heardLanguage = language;
+    });
     connect(Command1, &QPushButton::clicked, this, &Form1::onCommand1Clicked);
     connect(Command2, &QPushButton::clicked, this, &Form1::onCommand2Clicked);
     connect(Command3, &QPushButton::clicked, this, &Form1::onCommand3Clicked);

@@ -106,4 +106,5 @@ private:
     bool m_statusIsSpeech = false;
     bool m_announcedSpeaking = false; // "Reading" was said, and its end is still to be said
     bool m_stopping = false;          // inside the stop button's handler
+    QString m_heardLanguage;          // the last language the automatic voice read in
 };

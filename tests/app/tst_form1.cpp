@@ -301,6 +301,21 @@ private slots:
         w.Command3->click();
     }
 
+    void languageChangeIsSaid() {
+        // A new window reads in the voice of each paragraph's language and says when it changes.
+        Form1 w;
+        w.show();
+        w.document().setText(
+            QStringLiteral("The weather was pleasant this morning, so we walked to the market.\r\n"
+                           "Das Wetter war heute Morgen angenehm, also gingen wir zum Markt."));
+        w.Command1->click();
+        QCOMPARE(w.lblCommandStatus->text(), QStringLiteral("Reading"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.lblCommandStatus->text(), QStringLiteral("Reading German"),
+                                  15000);
+        QCOMPARE(realTalker(w).currentLanguage(), QStringLiteral("de"));
+        w.Command3->click();
+    }
+
     // Long lines are held as several joined blocks, none of which takes long to lay out.
     void longLinesAreCut_data() {
         QTest::addColumn<QString>("line");

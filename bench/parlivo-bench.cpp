@@ -3,6 +3,7 @@
 
 #include "BenchDocuments.h"
 #include "BenchSupport.h"
+#include "Chunker.h"
 #include "DocumentIo.h"
 #include "DocumentReader.h"
 #include "DocumentText.h"
@@ -10,6 +11,7 @@
 #include "FileAccess.h"
 #include "Form1.h"
 #include "Format.h"
+#include "Languages.h"
 #include "ProcessExit.h"
 #include "ReadMode.h"
 #include "SpeechEngine.h"
@@ -509,6 +511,68 @@ void extraction(Report &report, const QTemporaryDir &dir) {
                 "worst lateness of a 1 ms timer while Open waits for the reader"});
 }
 
+// Paragraphs in four languages, in turn, to `size` bytes of UTF-8.
+QString multilingual(qsizetype size) {
+    const QStringList paragraphs{
+        QStringLiteral("The weather was pleasant this morning, so we walked along the river to the "
+                       "old market and bought fresh bread. Then we sat in a café for an hour."),
+        QStringLiteral("Il faisait beau ce matin, alors nous avons marché le long de la rivière "
+                       "jusqu'au vieux marché. Ensuite, nous nous sommes assis dans un café."),
+        QStringLiteral("Das Wetter war heute Morgen angenehm, also gingen wir am Fluss entlang zum "
+                       "alten Markt. Danach saßen wir eine Stunde in einem Café."),
+        QStringLiteral("Сегодня утром погода была приятной, поэтому мы пошли вдоль реки на старый "
+                       "рынок. Потом мы час сидели в кафе.")};
+    QString text;
+    qsizetype bytes = 0;
+    for (int i = 0; bytes < size; ++i) {
+        const QString &p = paragraphs[i % paragraphs.size()];
+        text += p + QStringLiteral("\r\n");
+        bytes += p.toUtf8().size() + 2;
+    }
+    return text;
+}
+
+void languageDetection(Report &report, const QTemporaryDir &dir) {
+    // What the worker does for the automatic voice, over 1 MB: every chunk's choice, with the
+    // detector run on each paragraph and each long sentence.
+    const QString text = multilingual(1 << 20);
+    const std::u16string units = text.toStdU16String();
+    std::vector<double> ms;
+    std::size_t chunks = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        parlivo::synth::AutomaticVoice chooser("espeak:en", {"en-gb", "fr-fr", "de", "ru"});
+        const qint64 start = nowNs();
+        chunks = 0;
+        for (std::size_t position = 0;;) {
+            const auto next = parlivo::text::nextChunk(units, position, true);
+            if (next.status != parlivo::text::ChunkStatus::Ready)
+                break;
+            (void)chooser.choose(units, next.chunk, true);
+            position = next.chunk.start + next.chunk.length;
+            ++chunks;
+        }
+        ms.push_back(double(nowNs() - start) / 1e6);
+    }
+    // Synthesis of the same text by espeak-ng, timed on its first 20 KB and scaled to 1 MB
+    // (all of it would take minutes), in one voice, as the detection's cost does not need more.
+    const QString sample = multilingual(20 * 1024);
+    const QString file = writeText(dir, "languages.txt", sample);
+    const auto espeakMs =
+        timeCommand("espeak-ng", {"-v", "en", "-w", dir.filePath("lang.wav"), "-f", file});
+    std::optional<Stats> anchor;
+    if (espeakMs) {
+        const double perMb = *espeakMs * double(1 << 20) / double(sample.toUtf8().size());
+        anchor = Stats{perMb, perMb, perMb, 1};
+    }
+    report.add({QStringLiteral("language detection, 1 MB in 4 languages (%1 chunks)").arg(chunks),
+                "ms per MB",
+                stats(ms),
+                "espeak-ng -w synthesising the same text",
+                anchor,
+                "negligible beside synthesis",
+                {}});
+}
+
 void paste(Report &report) {
     Form1 window;
     window.show();
@@ -595,6 +659,10 @@ int runBenchmarks(int argc, char *argv[]) {
         {"paste",
          [&] {
              paste(report);
+         }},
+        {"languageDetection",
+         [&] {
+             languageDetection(report, dir);
          }},
     };
     for (const auto &[name, part] : parts) {

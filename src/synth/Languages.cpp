@@ -154,10 +154,12 @@ std::optional<AutomaticVoice::Choice> AutomaticVoice::choose(std::u16string_view
         }
         return choiceFor(language);
     }
-    // Too short to tell: the language of the paragraphs that follow, within reach.
+    // Too short to tell: the language of the paragraphs that follow, within reach. One that
+    // fills the window without telling a language has nothing to look ahead to.
     const auto p = paragraphAt(text, chunk.start, final);
+    const bool cut = p->end < text.size() && !isBreakUnit(text[p->end]);
     std::size_t next = p->end;
-    while (next < p->end + kLookAhead) {
+    while (!cut && next < p->end + kLookAhead) {
         while (next < text.size() && isBreakUnit(text[next]))
             ++next;
         if (next >= text.size()) {
@@ -170,7 +172,10 @@ std::optional<AutomaticVoice::Choice> AutomaticVoice::choose(std::u16string_view
             return std::nullopt;
         if (after->language)
             return choiceFor(*after->language);
-        next = paragraphAt(text, next, final)->end;
+        const std::size_t end = paragraphAt(text, next, final)->end;
+        if (end <= next || (end < text.size() && !isBreakUnit(text[end])))
+            break;
+        next = end;
     }
     return choiceFor(m_current.value_or(std::string()));
 }

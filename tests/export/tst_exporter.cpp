@@ -438,12 +438,27 @@ private slots:
         QTest::newRow("espeak-ng, default speed") << "espeak:en" << 0;
         QTest::newRow("espeak-ng, stretched below its floor") << "espeak:en" << 60;
         QTest::newRow("flite") << "flite:slt" << 220;
+        QTest::newRow("automatic, paragraphs in three languages") << "auto" << 0;
     }
     void workersGiveIdenticalAudio() {
         QFETCH(QString, voice);
         QFETCH(int, wpm);
         const QString dir = folder();
-        const QString text = mixedText(40);
+        QString text = mixedText(40);
+        if (voice == QLatin1String("auto")) {
+            // Each worker's share starts afresh, yet every paragraph gets the same voice, and a
+            // heading the one of the paragraph after it.
+            QStringList paragraphs;
+            for (int i = 0; i < 6; ++i)
+                paragraphs << QStringLiteral("Part %1").arg(i)
+                           << QStringLiteral("The weather was pleasant this morning, so we walked "
+                                             "along the river to the old market.")
+                           << QStringLiteral("Il faisait beau ce matin, alors nous avons marché le "
+                                             "long de la rivière jusqu'au vieux marché.")
+                           << QStringLiteral("Das Wetter war heute Morgen angenehm, also gingen "
+                                             "wir am Fluss entlang zum alten Markt.");
+            text = paragraphs.join(QStringLiteral("\r\n"));
+        }
         QByteArray first;
         for (int workers : {1, 2, 3}) {
             ExportRequest r = request(text, dir + QStringLiteral("/w%1.wav").arg(workers), workers);
@@ -459,6 +474,12 @@ private slots:
             else
                 QVERIFY2(bytes == first,
                          qPrintable(QStringLiteral("%1 workers differ from one").arg(workers)));
+        }
+        if (voice == QLatin1String("auto")) { // and it is not one voice reading everything
+            ExportRequest r = request(text, dir + QStringLiteral("/one.wav"));
+            r.segmentUnits = 300;
+            QCOMPARE(runExport(r).error, QString());
+            QVERIFY(contents(r.path).size() != first.size());
         }
     }
 

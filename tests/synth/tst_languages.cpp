@@ -198,6 +198,11 @@ private slots:
         QVERIFY(later);
         QCOMPARE(later->language, std::string("de"));
         QCOMPARE(languagesOf(whole), (QStringList{"de", "de", "de"}));
+        // Text with nothing to tell a language by, longer than anything looked at, still gets
+        // a voice for every chunk (a loop here once hung the worker).
+        const std::u16string word(100000, u'a');
+        QCOMPARE(languagesOf(word), QStringList(qsizetype(250), QString()));
+        QCOMPARE(languagesOf(u"Hi\n" + word).size(), 251);
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "Engine.h"
 #include "ErrorBox.h"
+#include "FittedText.h"
 #include "Placement.h"
 #include "Speeds.h"
 #include "VoiceChoice.h"
@@ -29,7 +30,7 @@ frmOptions::frmOptions(std::function<speech::Engine &()> talker)
     Frame1 = new QGroupBox(QStringLiteral("Voice"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(twips(120, 120, 2175, 1695));
-    cboVoice = new QComboBox(Frame1);
+    cboVoice = new ui::CaptionComboBox(Frame1);
     cboVoice->setObjectName(QStringLiteral("cboVoice"));
     cboVoice->setGeometry(8, 24, 129, 24);
     cboVoice->setAccessibleName(tr("Voice"));

@@ -2,7 +2,9 @@
 
 #include <QPainter>
 
+#include <QAbstractItemView>
 #include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
 #include <QStylePainter>
 #include <algorithm>
 
@@ -58,6 +60,34 @@ void CaptionLabel::paintEvent(QPaintEvent *) {
     painter.setFont(captionFont());
     style()->drawItemText(&painter, contentsRect(), int(alignment()), palette(), isEnabled(),
                           text(), foregroundRole());
+}
+
+QRect CaptionComboBox::captionRoom() const {
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    return style()
+        ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this)
+        .adjusted(1, 0, -1, 0);
+}
+
+QFont CaptionComboBox::captionFont() const {
+    return fittedFont(font(), currentText(), captionRoom().size());
+}
+
+void CaptionComboBox::showPopup() {
+    view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth() + 16);
+    QComboBox::showPopup();
+}
+
+void CaptionComboBox::paintEvent(QPaintEvent *) {
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    const QFont caption = captionFont();
+    painter.setFont(caption);
+    option.fontMetrics = QFontMetrics(caption);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 } // namespace ui

@@ -4,6 +4,7 @@
 // These controls draw their caption in the largest font, no larger than their own, that fits,
 // down to a legible floor; their font property stays the desktop's.
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 
@@ -39,6 +40,22 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+};
+
+// A list whose closed box shows the current entry in a font that fits it, and whose open list
+// is wide enough for every entry whole.
+class CaptionComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+    QFont captionFont() const;
+    void showPopup() override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QRect captionRoom() const;
 };
 
 } // namespace ui

@@ -15,7 +15,7 @@ packages=(
     fonts-liberation
     pulseaudio pulseaudio-utils
     xvfb xclip xdotool openbox
-    dbus at-spi2-core python3-pyatspi
+    dbus at-spi2-core python3-pyatspi playerctl
 )
 # The benchmark's anchors: other programs timed on the same documents (bench/run asks for them).
 if [ "${1:-}" = "--bench" ]; then

@@ -6,6 +6,7 @@
 #include "DocumentText.h"
 #include "ErrorBox.h"
 #include "ExportDialog.h"
+#include "MediaControls.h"
 #include "Placement.h"
 #include "PlaybackControls.h"
 #include "ReadMode.h"
@@ -37,6 +38,11 @@ constexpr Qt::Key kPauseKey = Qt::Key_F6;
 constexpr Qt::Key kStopKey = Qt::Key_F7;
 constexpr Qt::Key kReadModeKey = Qt::Key_F8;
 constexpr Qt::Key kGiveCommandKey = Qt::Key_F9;
+// Just left of F5, back before forward as on a player.
+constexpr Qt::Key kPreviousSentenceKey = Qt::Key_F3;
+constexpr Qt::Key kNextSentenceKey = Qt::Key_F4;
+// A second "previous" within this time goes one sentence further back, as a player's does.
+constexpr qint64 kPreviousAgainMs = 1000;
 
 QString keyName(Qt::Key key) {
     return QKeySequence(key).toString(QKeySequence::NativeText);
@@ -59,6 +65,7 @@ Form1::Form1(std::unique_ptr<speech::Engine> talker, QWidget *parent)
     setCentralWidget(client);
     createControls(client);
     createMenus();
+    createMediaControls();
     CommonDialog1 = new QFileDialog(this);
     CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
     // The layout is fixed: the window keeps the size of its client area plus the menu bar.
@@ -136,6 +143,8 @@ void Form1::createControls(QWidget *client) {
     connect(Talker.get(), &speech::Engine::stateChanged, this, &Form1::announceSpeech);
     connect(Talker.get(), &speech::Engine::speechStarted, this,
             [this](const speech::SpeechRequest &request) {
+                if (!request.preview)
+                    m_reading = request;
                 if (!request.preview && !m_announcedSpeaking)
                     m_heardLanguage.clear();
                 if (request.preview || std::exchange(m_announcedSpeaking, true))
@@ -176,26 +185,105 @@ void Form1::createShortcuts() {
     Text1->setAccessibleName(tr("Document text"));
     Text1->setAccessibleDescription(
         tr("The text to read aloud. %1 speaks all of it, %2 pauses or resumes, %3 stops, %4 "
-           "turns Read Mode on or off, %5 gives a spoken command.")
+           "turns Read Mode on or off, %5 gives a spoken command. While reading, %6 goes back "
+           "a sentence and %7 on to the next.")
             .arg(keyName(kSpeakAllKey), keyName(kPauseKey), keyName(kStopKey),
-                 keyName(kReadModeKey), keyName(kGiveCommandKey)));
+                 keyName(kReadModeKey), keyName(kGiveCommandKey), keyName(kPreviousSentenceKey),
+                 keyName(kNextSentenceKey)));
 
     // Media keys, while the window is active: play/pause speaks the whole text when nothing is
     // being read, and otherwise pauses or resumes.
-    const auto mediaKey = [this](Qt::Key key, auto handler) {
+    const auto onKey = [this](Qt::Key key, void (Form1::*handler)()) {
         auto *shortcut = new QShortcut(QKeySequence(key), this);
         connect(shortcut, &QShortcut::activated, this, handler);
     };
-    const auto playPause = [this] {
-        (Talker->isSpeaking() ? Command2 : Command1)->click();
+    onKey(Qt::Key_MediaPlay, &Form1::playPause);
+    onKey(Qt::Key_MediaTogglePlayPause, &Form1::playPause);
+    onKey(Qt::Key_MediaPause, &Form1::pauseReading);
+    onKey(Qt::Key_MediaStop, &Form1::onCommand3Clicked);
+    onKey(kPreviousSentenceKey, &Form1::previousSentence);
+    onKey(kNextSentenceKey, &Form1::nextSentence);
+    onKey(Qt::Key_MediaPrevious, &Form1::previousSentence);
+    onKey(Qt::Key_MediaNext, &Form1::nextSentence);
+}
+
+void Form1::createMediaControls() {
+    mpris::Player player;
+    player.play = [this] {
+        play();
     };
-    mediaKey(Qt::Key_MediaPlay, playPause);
-    mediaKey(Qt::Key_MediaTogglePlayPause, playPause);
-    mediaKey(Qt::Key_MediaPause, [this] {
-        if (Talker->isSpeaking() && Command2->text() == speech::kPauseCaption)
-            Command2->click();
+    player.pause = [this] {
+        pauseReading();
+    };
+    player.playPause = [this] {
+        playPause();
+    };
+    player.stop = [this] {
+        onCommand3Clicked();
+    };
+    player.next = [this] {
+        nextSentence();
+    };
+    player.previous = [this] {
+        previousSentence();
+    };
+    player.raise = [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    };
+    player.readingText = [this] {
+        return readingText();
+    };
+    m_mediaControls = new mpris::MediaControls(*Talker, std::move(player), this);
+    // After the window is up: talking to the bus is not worth a later first frame.
+    QTimer::singleShot(0, m_mediaControls, &mpris::MediaControls::registerOnBus);
+}
+
+void Form1::play() {
+    if (Command2->text() != speech::kPauseCaption)
+        Command2->click();
+    if (!Talker->isSpeaking())
+        Command1->click();
+}
+
+void Form1::playPause() {
+    if (Talker->isSpeaking())
+        Command2->click();
+    else
+        play();
+}
+
+void Form1::pauseReading() {
+    if (Talker->isSpeaking() && Command2->text() == speech::kPauseCaption)
+        Command2->click();
+}
+
+bool Form1::isReading() const {
+    // A test sentence from Options has a session of its own; the document's comes back after it.
+    return Talker->isSpeaking() && Talker->speechSession() == m_reading.session;
+}
+
+QString Form1::readingText() const {
+    return isReading() ? m_reading.text : QString();
+}
+
+void Form1::nextSentence() {
+    if (!isReading())
+        return;
+    ui::runGuarded(
+        this, [this] { speech::moveBySentence(*Talker, m_reading, speech::SentenceMove::Next); });
+}
+
+void Form1::previousSentence() {
+    if (!isReading())
+        return;
+    const bool again = m_sincePrevious.isValid() && m_sincePrevious.elapsed() < kPreviousAgainMs;
+    m_sincePrevious.start();
+    ui::runGuarded(this, [this, again] {
+        speech::moveBySentence(*Talker, m_reading,
+                               again ? speech::SentenceMove::Back : speech::SentenceMove::Restart);
     });
-    mediaKey(Qt::Key_MediaStop, [this] { Command3->click(); });
 }
 
 void Form1::showPauseState() {

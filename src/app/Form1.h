@@ -3,6 +3,7 @@
 
 #include "Engine.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include <memory>
@@ -16,6 +17,9 @@ class QPushButton;
 class QTimer;
 class DocumentText;
 
+namespace mpris {
+class MediaControls;
+}
 namespace readmode {
 class ReadMode;
 }
@@ -36,6 +40,25 @@ public:
     bool isPausedByUser() const { return Talker->isPaused() && !m_pausedForVoiceCommand; }
     DocumentText &document() { return *m_document; }
     readmode::ReadMode &readMode() { return *m_readMode; }
+    // On the session bus a moment after the window is made, when there is a bus.
+    mpris::MediaControls &mediaControls() { return *m_mediaControls; }
+
+    // What the media keys and the desktop's media controls do, through the buttons' own
+    // handlers. play(): resumes when paused, and speaks the whole text when nothing is read.
+    void play();
+    // Pauses or resumes while reading, and plays otherwise.
+    void playPause();
+    // Pauses when reading and not paused already.
+    void pauseReading();
+    // While reading: on to the next sentence, or back to the start of the one being heard (a
+    // second time within a second: to the one before). Paused speech stays paused there.
+    void nextSentence();
+    void previousSentence();
+    // Some speech of the document (not a test sentence) is being read or waits behind the
+    // pause.
+    bool isReading() const;
+    // The text being read, as the engine was given it; empty when nothing is.
+    QString readingText() const;
 
     // Controls, named as everywhere else in the program.
     QPlainTextEdit *Text1 = nullptr;
@@ -91,13 +114,15 @@ private:
     void showStatus(const QString &text, StatusLasts lasts, bool aboutSpeech = false);
     void tellOfSpeech(const QString &news);
     void createShortcuts();
+    void createMediaControls();
     // The pause button's accessible name and toggle state, from its caption.
     void showPauseState();
     void announceSpeech();
 
     std::unique_ptr<speech::Engine> Talker;
     std::unique_ptr<DocumentText> m_document;
-    readmode::ReadMode *m_readMode = nullptr; // owned by Text1
+    readmode::ReadMode *m_readMode = nullptr;        // owned by Text1
+    mpris::MediaControls *m_mediaControls = nullptr; // a child of the window
     // Made on the first "Give Command"; a child of the window.
     voicecommands::VoiceCommandInput *m_voiceInput = nullptr;
     bool m_pausedForVoiceCommand = false;
@@ -107,4 +132,7 @@ private:
     bool m_announcedSpeaking = false; // "Reading" was said, and its end is still to be said
     bool m_stopping = false;          // inside the stop button's handler
     QString m_heardLanguage;          // the last language the automatic voice read in
+    // The document's request being heard (not a test sentence's), for moves by sentence.
+    speech::SpeechRequest m_reading;
+    QElapsedTimer m_sincePrevious; // since the last "previous sentence"
 };

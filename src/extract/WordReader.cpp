@@ -1,5 +1,7 @@
 #include "WordReader.h"
 
+#include "DocReader.h"
+
 #include <QFile>
 
 #include <fcntl.h>
@@ -87,7 +89,9 @@ QString catdocOutputToText(QByteArrayView output, const Limits &limits) {
     return out.finish();
 }
 
-QString wordToText(const QString &path, const Limits &limits) {
+namespace {
+
+QString catdocToText(const QString &path, const Limits &limits) {
     const Child child = startCatdoc(path);
     // UTF-8 takes at most three bytes for each UTF-16 unit the limit counts.
     const qsizetype maxBytes = limits.maxChars * 3 + 4;
@@ -118,6 +122,17 @@ QString wordToText(const QString &path, const Limits &limits) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw ExtractError::damaged();
     return catdocOutputToText(output, limits);
+}
+
+} // namespace
+
+QString wordToText(const QString &path, const Limits &limits) {
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        if (std::optional<QString> text = docToText(file.readAll(), limits))
+            return *text;
+    }
+    return catdocToText(path, limits);
 }
 
 } // namespace extract

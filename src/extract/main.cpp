@@ -126,7 +126,7 @@ int main(int argc, char **argv) {
                                         QStringLiteral("The file could not be read."));
         if (file.size() > kMaxFileBytes)
             throw extract::ExtractError::tooLarge();
-        // catdoc reads the file itself.
+        // The Word reader takes the path: catdoc, for the files it leaves, reads the file itself.
         const QString text = format == formats::Format::Doc
                                  ? extract::wordToText(file.fileName(), extract::Limits())
                                  : extractText(format, file.readAll());

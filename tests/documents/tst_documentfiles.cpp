@@ -92,6 +92,21 @@ QByteArray fixture(const char *name) {
     return contents(QStringLiteral(PARLIVO_TEST_DATA "/") + QLatin1String(name));
 }
 
+// data/letter.doc with bits of a 16-bit field of its FIB kept by `keep`, then `set`. The FIB
+// starts the WordDocument stream, the one sector to start with 0xA5EC.
+QByteArray letterWithFib(int at, quint16 keep, quint16 set) {
+    QByteArray doc = fixture("letter.doc");
+    for (qsizetype sector = 512; sector + 512 <= doc.size(); sector += 512) {
+        if (doc.mid(sector, 2) == "\xEC\xA5") {
+            const int old = quint8(doc[sector + at]) | quint8(doc[sector + at + 1]) << 8;
+            const int value = (old & keep) | set;
+            doc[sector + at] = char(value & 0xFF);
+            doc[sector + at + 1] = char(value >> 8);
+        }
+    }
+    return doc;
+}
+
 constexpr uid_t kNobody = 65534;
 
 const QString kSaved = QStringLiteral(
@@ -216,16 +231,34 @@ private slots:
             << QStringLiteral("The file is damaged or incomplete");
         QTest::newRow("RTF") << "letter.txt" << QByteArray("{\\rtf1\\ansi Caf\\'e9.\\par Two.}")
                              << QStringLiteral("\r\nCafé.\r\nTwo.") << QString();
-        // Made by a word processor from data/letter.md; the footnote comes last.
-        QTest::newRow("Word 97")
-            << "letter.doc" << fixture("letter.doc")
-            << QStringLiteral("\r\nThe Lighthouse Keeper\r\nThe keeper climbed the stairs every "
-                              "evening at dusk, long before the ships appeared on the horizon, "
-                              "and lit the lamp that had burned for ninety years. Café, naïve, "
-                              "Ærø, Привет.\r\nSupplies\r\nOil for the lamp\r\nBread and "
-                              "cheese\r\nItem, Count\r\nCandles, 12\r\nMatches, 40\r\nThe last "
-                              "paragraph closes the letter.\r\nBuilt in 1885.")
+        // Made by a word processor from data/letter.md, which put the two items in lists of
+        // their own: it numbers both "1." as well.
+        const QString letter = QStringLiteral(
+            "\r\nThe Lighthouse Keeper\r\nThe keeper climbed the stairs every evening at dusk, "
+            "long before the ships appeared on the horizon, and lit the lamp that had burned for "
+            "ninety years. Café, naïve, Ærø, Привет.\r\n%1Supplies\r\n%2Oil for the lamp\r\n"
+            "%2Bread and cheese\r\nItem, Count\r\nCandles, 12\r\nMatches, 40\r\nThe last "
+            "paragraph closes the letter.%3");
+        QTest::newRow("Word 97") << "letter.doc" << fixture("letter.doc")
+                                 << letter.arg(QStringLiteral("Built in 1885.\r\n"),
+                                               QStringLiteral("1. "), QString())
+                                 << QString();
+        // From data/lists.fodt: text in an 8-bit piece and a UTF-16 one, fields, nested lists.
+        QTest::newRow("Word 97 lists and notes")
+            << "lists.doc" << fixture("lists.doc")
+            << QStringLiteral("\r\nPacking List\r\nThis is page 1 of the list on our site. Pack "
+                              "by Friday – or sooner.\r\nChecked twice.\r\nOr Saturday, at the "
+                              "latest.\r\n• Rope\r\n• Lantern\r\n1. Food\r\na) Bread\r\n"
+                              "b) Cheese\r\ni. Hard\r\nii. Soft\r\n2. Water\r\na) Bottles\r\n"
+                              "A well-known route, no detours.")
             << QString();
+        // Word 95 and older are left to catdoc, which reads notes last and no list numbers.
+        QTest::newRow("Word 95 goes to catdoc")
+            << "letter.doc" << letterWithFib(2, 0x0000, 0x0068)
+            << letter.arg(QString(), QString(), QStringLiteral("\r\nBuilt in 1885.")) << QString();
+        QTest::newRow("password-protected Word 97")
+            << "letter.doc" << letterWithFib(10, 0xFFFF, 0x0100) << QString()
+            << QStringLiteral("The file is password-protected");
         QTest::newRow("a broken Word file")
             << "letter.doc" << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1 word 97", 17)
             << QString() << QStringLiteral("The file is damaged or incomplete");

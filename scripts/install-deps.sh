@@ -16,6 +16,7 @@ packages=(
     pulseaudio pulseaudio-utils
     xvfb xclip xdotool openbox
     dbus at-spi2-core python3-pyatspi playerctl
+    dpkg-dev desktop-file-utils appstream mandoc debootstrap
 )
 # The benchmark's anchors: other programs timed on the same documents (bench/run asks for them).
 if [ "${1:-}" = "--bench" ]; then

@@ -6,13 +6,16 @@
 #   asan  AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #   tsan  ThreadSanitizer, the tests with threads of our own (label "tsan")
 #   fuzz  every libFuzzer target for PARLIVO_FUZZ_SECONDS (default 60) each
-# PARLIVO_TEST_STAGES picks stages (default "format ci asan tsan fuzz"); arguments go to the ci ctest.
+#   package  the Debian package (scripts/package.sh) installed on a clean Debian 12 made by
+#         debootstrap, where it must speak, and purged (needs root or sudo, and the network)
+# PARLIVO_TEST_STAGES picks stages (default "format ci asan tsan fuzz package"); arguments go to
+# the ci ctest.
 # Every stage runs even if an earlier one failed, so one run shows everything that is wrong.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-stages=${PARLIVO_TEST_STAGES:-format ci asan tsan fuzz}
+stages=${PARLIVO_TEST_STAGES:-format ci asan tsan fuzz package}
 failed=()
 
 run_stage() {
@@ -36,6 +39,13 @@ build_and_test() {
         QT_QPA_PLATFORM=offscreen scripts/with-sound-server.sh ctest --preset "$preset" "$@"
 }
 
+package_test() {
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo --preserve-env"
+    scripts/package.sh &&
+        $sudo scripts/with-sound-server.sh tests/package/test-package.sh build/package/parlivo_*.deb
+}
+
 for stage in $stages; do
     case $stage in
     format) run_stage format scripts/check-format.sh ;;
@@ -43,6 +53,7 @@ for stage in $stages; do
     asan) run_stage asan build_and_test asan all ;;
     tsan) run_stage tsan build_and_test tsan parlivo_tsan_tests ;;
     fuzz) run_stage fuzz fuzz/run ;;
+    package) run_stage package package_test ;;
     *)
         echo "unknown stage: $stage" >&2
         exit 2

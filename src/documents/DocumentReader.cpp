@@ -2,6 +2,7 @@
 
 #include "AppTitle.h"
 #include "FileAccess.h"
+#include "HelperPrograms.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -41,10 +42,7 @@ QString withoutFullStop(QString message) {
 } // namespace
 
 QString readerProgram() {
-    const QByteArray fromEnv = qgetenv("PARLIVO_EXTRACT");
-    if (!fromEnv.isEmpty())
-        return QString::fromLocal8Bit(fromEnv);
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/parlivo-extract");
+    return helperProgram("PARLIVO_EXTRACT", QStringLiteral("parlivo-extract"));
 }
 
 std::optional<QByteArray> readThroughReader(QWidget *parent, const QString &path,

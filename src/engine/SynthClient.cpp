@@ -2,6 +2,7 @@
 
 #include "EngineError.h"
 #include "FdIo.h"
+#include "HelperPrograms.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -54,10 +55,7 @@ SynthClient::~SynthClient() {
 }
 
 QString SynthClient::defaultProgram() {
-    const QByteArray fromEnv = qgetenv("PARLIVO_SYNTH");
-    if (!fromEnv.isEmpty())
-        return QString::fromLocal8Bit(fromEnv);
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/parlivo-synth");
+    return helperProgram("PARLIVO_SYNTH", QStringLiteral("parlivo-synth"));
 }
 
 void SynthClient::ensureRunning() {

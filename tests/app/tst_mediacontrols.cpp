@@ -81,6 +81,13 @@ private slots:
                        QStringList{QStringLiteral("-p"), player} + command.split(u' '));
         };
         QCOMPARE(ctl(QStringLiteral("status")), QStringLiteral("Stopped"));
+        // A media widget does not ask again: it follows the changes the player announces.
+        QProcess follower;
+        follower.start(
+            QStringLiteral("playerctl"),
+            {QStringLiteral("-p"), player, QStringLiteral("--follow"), QStringLiteral("status")});
+        QVERIFY(follower.waitForStarted());
+        QTRY_VERIFY(follower.canReadLine());
         w.document().setText(kText);
 
         SinkRecorder rec;
@@ -151,6 +158,14 @@ private slots:
         ctl(QStringLiteral("next"));
         QCOMPARE(ctl(QStringLiteral("status")), QStringLiteral("Stopped"));
         rec.stop();
+        follower.terminate();
+        QVERIFY(follower.waitForFinished());
+        QStringList followed;
+        for (const QString &line : QString::fromUtf8(follower.readAllStandardOutput()).split(u'\n'))
+            if (!line.isEmpty() && (followed.isEmpty() || followed.last() != line))
+                followed << line;
+        QCOMPARE(followed, QStringList({"Stopped", "Playing", "Paused", "Playing", "Paused",
+                                        "Playing", "Stopped"}));
         // Silence is looked for from 150 ms after the step: what the server had queued plays
         // out first.
         for (const Expect &e : expected) {

@@ -287,6 +287,27 @@ struct Paragraph {
     bool rowEnd = false;  // the mark ending a table row
 };
 
+void applySprms(Paragraph &para, const char *grpprl, qsizetype size) {
+    forSprms(grpprl, size, [&](quint16 sprm, const char *op, qsizetype) {
+        switch (sprm) {
+        case 0x260A: // sprmPIlvl
+            para.ilvl = quint8(op[0]);
+            break;
+        case 0x460B: // sprmPIlfo
+            para.ilfo = qint16(le16(op));
+            break;
+        case 0x2416: // sprmPFInTable
+            para.inTable = op[0] != 0;
+            break;
+        case 0x2417: // sprmPFTtp
+            para.rowEnd = op[0] != 0;
+            break;
+        default:
+            break;
+        }
+    });
+}
+
 // A level of a list: how its number is written and where it starts.
 struct Level {
     qint64 start = 1;
@@ -494,6 +515,11 @@ public:
                   [](const Note &a, const Note &b) { return a.ref < b.ref; });
         // Without paragraph properties or lists the text is still read, only without labels.
         try {
+            readStyles(fc(1), lcb(1));
+        } catch (const NotHandled &) {
+            m_styles.clear();
+        }
+        try {
             readParagraphTable(fc(13), lcb(13));
             m_lists.load(m_table, fc(73), lcb(73), fc(74), lcb(74));
         } catch (const NotHandled &) {
@@ -567,6 +593,52 @@ private:
         }
     }
 
+    // The paragraph styles (STSH), for what a paragraph takes from its style: mostly a list and
+    // level, as for headings numbered by their style. A style's own properties apply over those
+    // of the style it is based on.
+    void readStyles(qint64 at, qint64 size) {
+        if (size < 6)
+            return;
+        const QByteArray stsh = m_table.bytes(at, size);
+        const char *p = stsh.constData();
+        const qsizetype header = le16(p);
+        if (header < 4 || 2 + header > stsh.size())
+            notHandled();
+        const int count = le16(p + 2);
+        const qsizetype fixed = le16(p + 4); // of each style, before its name
+        std::vector<int> bases(std::size_t(count), -1);
+        std::vector<QByteArray> own(bases.size());
+        qsizetype i = 2 + header;
+        for (std::size_t style = 0; style < bases.size() && i + 2 <= stsh.size(); ++style) {
+            const qsizetype length = le16(p + i);
+            const char *entry = p + i + 2;
+            i += 2 + length;
+            if (i > stsh.size())
+                notHandled();
+            // Left out: empty slots, and styles of characters, tables and lists.
+            if (fixed < 10 || length < fixed + 2 || (le16(entry + 2) & 0x0F) != 1)
+                continue;
+            if ((le16(entry + 2) >> 4) != 0x0FFF)
+                bases[style] = le16(entry + 2) >> 4;
+            // After the name (counted, then ended by a zero), the paragraph properties.
+            const qsizetype upx = fixed + 2 + 2 * qsizetype(le16(entry + fixed)) + 2;
+            if (upx + 2 > length)
+                continue;
+            const qsizetype upxSize = le16(entry + upx);
+            if (upxSize >= 2 && upx + 2 + upxSize <= length)
+                own[style] = QByteArray(entry + upx + 4, upxSize - 2); // after the style's number
+        }
+        m_styles.resize(bases.size());
+        for (std::size_t style = 0; style < bases.size(); ++style) {
+            // From the style's first base on to the style itself; a chain that loops ends soon.
+            std::vector<std::size_t> chain;
+            for (int k = int(style); k >= 0 && k < count && chain.size() < 16; k = bases[k])
+                chain.push_back(std::size_t(k));
+            for (auto k = chain.rbegin(); k != chain.rend(); ++k)
+                applySprms(m_styles[style], own[*k].constData(), own[*k].size());
+        }
+    }
+
     // PlcBtePapx: the first FC each page of paragraph properties covers, and that page.
     void readParagraphTable(qint64 at, qint64 size) {
         if (size < 12 || (size - 4) % 8 != 0)
@@ -605,26 +677,12 @@ private:
                 const int size = cb ? 2 * cb - 1 : 2 * quint8(p[offset + 1]);
                 if (start + size > 511 || size < 2)
                     notHandled();
-                // After the paragraph's style (two bytes), its own properties.
-                Paragraph &para = run.paragraph;
-                forSprms(p + start + 2, size - 2, [&](quint16 sprm, const char *op, qsizetype) {
-                    switch (sprm) {
-                    case 0x260A: // sprmPIlvl
-                        para.ilvl = quint8(op[0]);
-                        break;
-                    case 0x460B: // sprmPIlfo
-                        para.ilfo = qint16(le16(op));
-                        break;
-                    case 0x2416: // sprmPFInTable
-                        para.inTable = op[0] != 0;
-                        break;
-                    case 0x2417: // sprmPFTtp
-                        para.rowEnd = op[0] != 0;
-                        break;
-                    default:
-                        break;
-                    }
-                });
+                // The paragraph's style (two bytes), then its own properties.
+                const int style = le16(p + start);
+                if (style < int(m_styles.size()))
+                    run.paragraph = m_styles[std::size_t(style)];
+                run.paragraph.known = true;
+                applySprms(run.paragraph, p + start + 2, size - 2);
             }
             out.push_back(run);
         }
@@ -691,16 +749,21 @@ private:
         auto nextNote = m_notes.begin();
         char16_t previous = 0;
 
-        const auto endLine = [&](qint64 cp) {
+        // A table cell's text, after a comma unless it is the row's first; a paragraph outside
+        // tables is read as a row of one cell.
+        const auto addCell = [&] {
             const QString cell = paragraph.trimmed();
             if (!cell.isEmpty()) {
-                if (cells > 0)
+                if (cells++ > 0)
                     out.add(u",");
                 out.add(u" ");
                 out.add(cell);
             }
             paragraph.clear();
             started = 0;
+        };
+        const auto endLine = [&](qint64 cp) {
+            addCell();
             cells = 0;
             out.endParagraph();
             for (const Note &note : std::as_const(pending)) {
@@ -723,15 +786,7 @@ private:
                     paragraph.insert(started, label + u' ');
             }
             if (c == 0x07 && !rowEnd) {
-                const QString cell = paragraph.trimmed();
-                if (!cell.isEmpty()) {
-                    if (cells++ > 0)
-                        out.add(u",");
-                    out.add(u" ");
-                    out.add(cell);
-                }
-                paragraph.clear();
-                started = 0;
+                addCell();
             } else if (c == 0x0D && para.inTable && !para.rowEnd) {
                 paragraph += u' ';
                 started = paragraph.size();
@@ -813,6 +868,7 @@ private:
     std::vector<quint32> m_pages;
     quint32 m_cachedPage = 0xFFFFFFFF;
     std::vector<Run> m_runs;
+    std::vector<Paragraph> m_styles; // by istd
     Lists m_lists;
 };
 

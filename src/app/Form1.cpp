@@ -27,6 +27,8 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include <functional>
+
 namespace {
 // How long the result of a spoken command stays on the status line.
 constexpr int kPassingStatusMs = 4000;
@@ -209,32 +211,18 @@ void Form1::createShortcuts() {
 
 void Form1::createMediaControls() {
     mpris::Player player;
-    player.play = [this] {
-        play();
-    };
-    player.pause = [this] {
-        pauseReading();
-    };
-    player.playPause = [this] {
-        playPause();
-    };
-    player.stop = [this] {
-        onCommand3Clicked();
-    };
-    player.next = [this] {
-        nextSentence();
-    };
-    player.previous = [this] {
-        previousSentence();
-    };
+    player.play = std::bind_front(&Form1::play, this);
+    player.pause = std::bind_front(&Form1::pauseReading, this);
+    player.playPause = std::bind_front(&Form1::playPause, this);
+    player.stop = std::bind_front(&Form1::onCommand3Clicked, this);
+    player.next = std::bind_front(&Form1::nextSentence, this);
+    player.previous = std::bind_front(&Form1::previousSentence, this);
     player.raise = [this] {
         showNormal();
         raise();
         activateWindow();
     };
-    player.readingText = [this] {
-        return readingText();
-    };
+    player.readingText = std::bind_front(&Form1::readingText, this);
     m_mediaControls = new mpris::MediaControls(*Talker, std::move(player), this);
     // After the window is up: talking to the bus is not worth a later first frame.
     QTimer::singleShot(0, m_mediaControls, &mpris::MediaControls::registerOnBus);

@@ -370,6 +370,11 @@ private slots:
         file.close();
         const QString text = mixedText(3000); // far longer than the moments below
         QRandomGenerator random(20261208);
+        // A worker of an earlier test may still be on its way out (a sanitizer's checks at exit
+        // take a while); killed, it would end nothing of this export's.
+        QTRY_VERIFY_WITH_TIMEOUT(childProcesses().empty(), 30000);
+        QByteArray whole; // the export nothing was killed in, made if a round needs it
+        int died = 0;
         for (int round = 0; round < 5; ++round) {
             const int afterMs = random.bounded(100, 1500);
             std::atomic<bool> killed{false};
@@ -384,12 +389,29 @@ private slots:
             const Outcome outcome = runExport(request(text, target, 2));
             killer.join();
             QVERIFY2(killed, "no worker was running to be killed");
+            if (outcome.errorNumber == 0) {
+                // Each segment gets a fresh worker, and the one before is ended meanwhile: the
+                // victim had done its part and was on its way out. Nothing may be lost.
+                if (whole.isEmpty()) {
+                    const QString reference = dir + QLatin1String("/reference.wav");
+                    QCOMPARE(runExport(request(text, reference, 2)).errorNumber, 0);
+                    whole = contents(reference);
+                    QVERIFY(QFile::remove(reference));
+                }
+                QCOMPARE(contents(target), whole);
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+                file.close();
+                QTRY_VERIFY(childProcesses().empty());
+                continue;
+            }
             QCOMPARE(outcome.errorNumber, int(ExportError::WorkerDied));
+            ++died;
             QVERIFY(!outcome.error.isEmpty());
             QCOMPARE(entries(dir), QStringList{QStringLiteral("old.wav")});
             QCOMPARE(contents(target), old);
             QTRY_VERIFY(childProcesses().empty());
         }
+        QVERIFY(died > 0);
     }
 
     void segmentsCutWhereTheSynthesiserCuts_data() {

@@ -139,10 +139,7 @@ bool MediaControls::registerOnBus() {
                                              QDBusConnectionInterface::DontAllowReplacement);
         if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
             m_service = name;
-            m_published = {{QStringLiteral("PlaybackStatus"), playbackStatus()},
-                           {QStringLiteral("Metadata"), metadata()},
-                           {QStringLiteral("CanGoNext"), canGoNext()},
-                           {QStringLiteral("CanGoPrevious"), canGoNext()}};
+            m_published = changingProperties();
             return true;
         }
     }
@@ -185,13 +182,17 @@ QString MediaControls::titleOf(QStringView text) {
     return start + QChar(0x2026);
 }
 
+QVariantMap MediaControls::changingProperties() const {
+    return {{QStringLiteral("PlaybackStatus"), playbackStatus()},
+            {QStringLiteral("Metadata"), metadata()},
+            {QStringLiteral("CanGoNext"), canGoNext()},
+            {QStringLiteral("CanGoPrevious"), canGoNext()}};
+}
+
 void MediaControls::publish() {
     if (m_service.isEmpty())
         return;
-    const QVariantMap now{{QStringLiteral("PlaybackStatus"), playbackStatus()},
-                          {QStringLiteral("Metadata"), metadata()},
-                          {QStringLiteral("CanGoNext"), canGoNext()},
-                          {QStringLiteral("CanGoPrevious"), canGoNext()}};
+    const QVariantMap now = changingProperties();
     QVariantMap changed;
     for (auto it = now.begin(); it != now.end(); ++it)
         if (m_published.value(it.key()) != it.value())

@@ -52,6 +52,8 @@ public:
     static QString titleOf(QStringView text);
 
 private:
+    // The player's properties that change while it runs, as PropertiesChanged names them.
+    QVariantMap changingProperties() const;
     // Sends PropertiesChanged for whatever differs from what was last published.
     void publish();
 

@@ -167,7 +167,7 @@ void SynthClient::post(Outgoing item) {
 }
 
 void SynthClient::speak(std::uint64_t id, const QString &text, qsizetype from, int wpm,
-                        const std::string &voice) {
+                        const std::string &voice, bool batch) {
     Outgoing item;
     item.isJob = true;
     item.job.id = id;
@@ -176,6 +176,7 @@ void SynthClient::speak(std::uint64_t id, const QString &text, qsizetype from, i
     item.job.baseOffset = static_cast<std::uint32_t>(item.job.position);
     item.job.wpm = wpm;
     item.job.voice = voice;
+    item.job.batch = batch;
     {
         std::scoped_lock lock(m_mutex);
         m_latestSpeak = id;
@@ -217,6 +218,7 @@ bool SynthClient::sendJobPiece(int fd, TextJob &job) {
         speak.baseOffset = job.baseOffset;
         speak.final = final;
         speak.voice = job.voice;
+        speak.batch = job.batch;
         speak.text = std::move(piece);
         frame = proto::encode(speak);
         job.started = true;

@@ -46,8 +46,9 @@ public:
 
     // Sends `text` from `from` on as request `id`, in pieces, so that the worker can start on the
     // first sentence while the rest is still on its way. A newer speak() drops unsent pieces.
+    // `batch`: the audio goes to a file, not to a listener (see proto::Speak::batch).
     void speak(std::uint64_t id, const QString &text, qsizetype from, int wpm,
-               const std::string &voice);
+               const std::string &voice, bool batch = false);
     void cancel(std::uint64_t id);
     void listVoices();
 
@@ -62,6 +63,7 @@ private:
         std::uint32_t baseOffset = 0;
         int wpm = 0;
         std::string voice;
+        bool batch = false;
         bool started = false;
     };
     struct Outgoing {

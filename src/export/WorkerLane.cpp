@@ -72,7 +72,7 @@ void WorkerLane::run() {
             const Segment &segment = m_segments[i];
             m_current = id;
             worker->speak(id, m_text.mid(segment.start, segment.length), 0, m_settings.wpm,
-                          m_settings.voice);
+                          m_settings.voice, true);
             // Ending a worker waits for it to leave: do it while the next one is busy.
             retired.reset();
             std::unique_ptr<speech::SynthClient> spare;

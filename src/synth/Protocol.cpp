@@ -130,6 +130,7 @@ struct Encoder {
         o.u32(m.wpm);
         o.u32(m.baseOffset);
         o.u8(m.final ? 1 : 0);
+        o.u8(m.batch ? 1 : 0);
         o.str(m.voice);
         o.restU16(m.text);
         return o.finish();
@@ -219,6 +220,7 @@ Message decode(std::span<const std::uint8_t> body) {
         m.wpm = in.u32();
         m.baseOffset = in.u32();
         m.final = in.flag();
+        m.batch = in.flag();
         m.voice = in.str();
         m.text = in.restU16();
         result = std::move(m);

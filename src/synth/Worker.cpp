@@ -11,6 +11,9 @@ namespace parlivo::synth {
 namespace {
 constexpr std::uint32_t kErrorSynthesis = 2;
 constexpr std::uint32_t kErrorStart = 1;
+// Audio of a batch request goes out in blocks of this many samples (1.5 s at 22050 Hz) rather
+// than in the synthesiser's 20 ms pieces: every frame costs the window's reader a wake-up.
+constexpr std::size_t kBatchSamples = 32768;
 } // namespace
 
 Worker::Worker(BackendFactory makeBackend, FrameWriter write)
@@ -27,6 +30,7 @@ void Worker::post(proto::Message message) {
         job->voice = std::move(speak->voice);
         job->text = std::move(speak->text);
         job->final = speak->final;
+        job->batch = speak->batch;
         m_wanted = job->id;
         m_job = std::move(job);
     } else if (auto *more = std::get_if<proto::SpeakMore>(&message)) {
@@ -168,6 +172,7 @@ int Worker::run() {
         snapshot.voice = job.chunkVoice.empty() ? job.voice : job.chunkVoice;
         snapshot.language = job.language;
         snapshot.samples = job.samples;
+        snapshot.batch = job.batch;
         lock.unlock();
 
         try {
@@ -201,6 +206,31 @@ void Worker::speakChunk(Job &job, std::size_t start, std::u16string chunk) {
     std::uint64_t produced = 0;
     std::uint32_t lastWord = UINT32_MAX;
     const int rate = backend.sampleRate();
+    if (job.batch) {
+        proto::Audio block;
+        block.id = job.id;
+        block.sampleRate = static_cast<std::uint32_t>(rate);
+        block.samples.reserve(kBatchSamples);
+        auto send = [&] {
+            block.firstSample = chunkStart + produced;
+            produced += block.samples.size();
+            const bool sent = m_write(proto::encode(block));
+            block.samples.clear();
+            return sent && stillWanted(job.id);
+        };
+        auto collect = [&](const std::int16_t *samples, std::size_t count,
+                           const std::vector<ChunkWord> &) {
+            if (!stillWanted(job.id))
+                return false;
+            block.samples.insert(block.samples.end(), samples, samples + count);
+            return block.samples.size() < kBatchSamples || send();
+        };
+        // The chunk's audio all goes out before the next chunk's Sentence.
+        if (backend.synthesise(chunk, collect) && !block.samples.empty())
+            send();
+        job.samples = chunkStart + produced;
+        return;
+    }
     auto sink = [&](const std::int16_t *samples, std::size_t count,
                     const std::vector<ChunkWord> &words) {
         if (!stillWanted(job.id))

@@ -48,6 +48,7 @@ private:
         std::u16string text;
         std::size_t position = 0;
         bool final = false;
+        bool batch = false;
         std::uint64_t samples = 0;
         // For an "auto:" voice: what is chosen for the next chunk, and what chooses it.
         std::string chunkVoice;

@@ -30,6 +30,7 @@ private slots:
         s.wpm = 510;
         s.baseOffset = 123456;
         s.final = false;
+        s.batch = true;
         s.voice = "espeak:pt-br";
         // NUL, a lone surrogate and an emoji must travel untouched.
         s.text = std::u16string{u'a', u'\0', u'b', char16_t(0xD800), 0xD83D, 0xDE00, u' ', u'é'};
@@ -38,6 +39,7 @@ private slots:
         QCOMPARE(m.wpm, s.wpm);
         QCOMPARE(m.baseOffset, s.baseOffset);
         QCOMPARE(m.final, false);
+        QCOMPARE(m.batch, true);
         QCOMPARE(m.voice, s.voice);
         QVERIFY(m.text == s.text);
     }

@@ -18,6 +18,9 @@ struct Collector {
     std::mutex mutex;
     std::vector<proto::WordMark> marks;
     std::vector<proto::Sentence> sentences;
+    std::vector<std::int16_t> audio; // kept only when `keepAudio`
+    bool keepAudio = false;
+    int audioFrames = 0;
     std::uint64_t samples = 0;
     std::uint64_t doneTotal = 0;
     std::uint64_t doneId = 0;
@@ -30,6 +33,9 @@ struct Collector {
         h.audio = [this](proto::Audio &a) {
             std::scoped_lock lock(mutex);
             marks.insert(marks.end(), a.marks.begin(), a.marks.end());
+            if (keepAudio)
+                audio.insert(audio.end(), a.samples.begin(), a.samples.end());
+            ++audioFrames;
             samples += a.samples.size();
             rate = int(a.sampleRate);
         };
@@ -190,6 +196,50 @@ private slots:
             words << text.mid(m.offset, m.length);
         QCOMPARE(words,
                  (QStringList{"Hello", "world", "It", "costs", "$1,234.56", "today", "okay"}));
+    }
+
+    void batchGivesTheStreamedAudio_data() {
+        QTest::addColumn<QString>("voice");
+        QTest::addColumn<int>("wpm");
+        QTest::newRow("espeak-ng") << QStringLiteral("espeak:en") << 0;
+        QTest::newRow("espeak-ng stretched") << QStringLiteral("espeak:en") << 50;
+        QTest::newRow("flite") << QStringLiteral("flite:slt") << 0;
+    }
+    void batchGivesTheStreamedAudio() {
+        // An export asks for its audio in large blocks without word marks; the samples and the
+        // sentences must be those a listener gets. A fresh worker each, as espeak-ng carries
+        // state from one text to the next.
+        QFETCH(QString, voice);
+        QFETCH(int, wpm);
+        const QString text =
+            QStringLiteral("The first line has two sentences. This is the second one!\n"
+                           "A new line, with $1,234.56 in it; and a long, long tail of words "
+                           "that goes on for a while before it ends.")
+                .repeated(4);
+        Collector streamed, batched;
+        streamed.keepAudio = batched.keepAudio = true;
+        for (const bool batch : {false, true}) {
+            Collector &c = batch ? batched : streamed;
+            SynthClient client(program(), c.handlers());
+            client.ensureRunning();
+            client.speak(1, text, 0, wpm, voice.toStdString(), batch);
+            QTRY_COMPARE_WITH_TIMEOUT(c.done(), std::uint64_t(1), 30000);
+        }
+        std::scoped_lock lock(streamed.mutex, batched.mutex);
+        QVERIFY(streamed.audio.size() > 100000);
+        QVERIFY(batched.audio == streamed.audio);
+        QCOMPARE(batched.doneTotal, streamed.doneTotal);
+        QCOMPARE(batched.sentences.size(), streamed.sentences.size());
+        for (std::size_t i = 0; i < batched.sentences.size(); ++i) {
+            QCOMPARE(batched.sentences[i].sample, streamed.sentences[i].sample);
+            QCOMPARE(batched.sentences[i].offset, streamed.sentences[i].offset);
+        }
+        QVERIFY(!streamed.marks.empty());
+        QVERIFY(batched.marks.empty());
+        // At most one short block per sentence beside the full ones.
+        QVERIFY2(batched.audioFrames <=
+                     int(batched.sentences.size()) + int(batched.audio.size() / 32768) + 1,
+                 qPrintable(QString::number(batched.audioFrames)));
     }
 
     void unknownVoiceFallsBack() {

@@ -65,27 +65,21 @@ std::unique_ptr<speech::SynthClient> WorkerLane::startWorker() {
 
 void WorkerLane::run() {
     try {
+        // One worker for all of the lane's segments: it renders each batch request in a fresh
+        // copy of itself, so a segment sounds the same whatever came before it on this lane.
         std::unique_ptr<speech::SynthClient> worker = startWorker();
-        std::unique_ptr<speech::SynthClient> retired;
         for (std::size_t i = 0; i < m_segments.size(); ++i) {
             const std::uint64_t id = i + 1;
             const Segment &segment = m_segments[i];
             m_current = id;
             worker->speak(id, m_text.mid(segment.start, segment.length), 0, m_settings.wpm,
                           m_settings.voice, true);
-            // Ending a worker waits for it to leave: do it while the next one is busy.
-            retired.reset();
-            std::unique_ptr<speech::SynthClient> spare;
-            if (i + 1 < m_segments.size())
-                spare = startWorker();
             if (!awaitSegmentEnd(id)) {
                 m_current = 0;
-                worker->cancel(id); // stops it within a chunk instead of at the end of its text
+                worker->cancel(id); // stops it within a block instead of at the end of its text
                 return;
             }
             m_current = 0;
-            retired = std::move(worker);
-            worker = std::move(spare);
         }
     } catch (const ExportError &error) {
         fail(error.number(), error.description());

@@ -1,10 +1,9 @@
 #pragma once
 // One lane of an export: renders its share of the text, one segment after another, into a
-// bounded queue that the file empties in document order. Each segment gets a freshly started
-// parlivo-synth: espeak-ng carries state (pitch flutter, wave phase) from one utterance to the
-// next within a process, so only a fresh worker renders a segment the same whichever lane and
-// whatever came before. The next worker is started while the current one renders, so start-up
-// costs no waiting.
+// bounded queue that the file empties in document order. espeak-ng carries state (pitch flutter,
+// wave phase) from one utterance to the next within a process, so a segment must start from the
+// state of a fresh worker to sound the same whichever lane renders it: the lane's one
+// parlivo-synth renders each segment, a batch request, in a fresh copy of itself.
 //
 // The client's reader thread blocks on the full queue, and then the worker blocks on its pipe:
 // a lane whose audio is not due yet runs at most a queue's worth ahead.

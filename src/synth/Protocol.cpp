@@ -1,5 +1,6 @@
 #include "Protocol.h"
 
+#include <bit>
 #include <cstring>
 
 namespace parlivo::proto {
@@ -40,6 +41,12 @@ public:
     void restI16(const std::vector<std::int16_t> &s) {
         const std::size_t at = m_bytes.size();
         m_bytes.resize(at + s.size() * 2);
+        // Audio is most of what crosses the pipe: copy it whole where the layout is already ours.
+        if constexpr (std::endian::native == std::endian::little) {
+            if (!s.empty())
+                std::memcpy(m_bytes.data() + at, s.data(), s.size() * 2);
+            return;
+        }
         for (std::size_t i = 0; i < s.size(); ++i) {
             const auto v = static_cast<std::uint16_t>(s[i]);
             m_bytes[at + 2 * i] = static_cast<char>(v & 0xff);
@@ -88,6 +95,11 @@ public:
     std::vector<std::int16_t> restI16() {
         const auto bytes = rest(2);
         std::vector<std::int16_t> s(bytes.size() / 2);
+        if constexpr (std::endian::native == std::endian::little) {
+            if (!s.empty())
+                std::memcpy(s.data(), bytes.data(), s.size() * 2);
+            return s;
+        }
         for (std::size_t i = 0; i < s.size(); ++i)
             s[i] = static_cast<std::int16_t>(
                 static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));

@@ -4,7 +4,15 @@
 #include "TextUnits.h"
 #include "WordMarks.h"
 
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <new>
 #include <stdexcept>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace parlivo::synth {
 
@@ -14,11 +22,29 @@ constexpr std::uint32_t kErrorStart = 1;
 // Audio of a batch request goes out in blocks of this many samples (1.5 s at 22050 Hz) rather
 // than in the synthesiser's 20 ms pieces: every frame costs the window's reader a wake-up.
 constexpr std::size_t kBatchSamples = 32768;
+// The window keeps our output pipe small so that playback cannot run far ahead; a batch
+// request's audio is not paced by playback, and in a small pipe every block would wait for the
+// reader several times over.
+constexpr int kBatchPipeBytes = 256 * 1024;
+
+std::atomic<std::uint64_t> &sharedCounter() {
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
+    void *memory = ::mmap(nullptr, sizeof(std::atomic<std::uint64_t>), PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED)
+        throw std::bad_alloc();
+    return *new (memory) std::atomic<std::uint64_t>(0);
+}
 } // namespace
 
 Worker::Worker(BackendFactory makeBackend, FrameWriter write)
     : m_makeBackend(std::move(makeBackend))
-    , m_write(std::move(write)) {}
+    , m_write(std::move(write))
+    , m_wanted(sharedCounter()) {}
+
+Worker::~Worker() {
+    ::munmap(&m_wanted, sizeof(std::atomic<std::uint64_t>));
+}
 
 void Worker::post(proto::Message message) {
     std::scoped_lock lock(m_mutex);
@@ -137,6 +163,9 @@ int Worker::run() {
                 return true;
             if (!m_job)
                 return false;
+            // The copy gets the whole text: it has no one to read the rest for it.
+            if (m_job->batch && m_pristine)
+                return m_job->final;
             next = text::nextChunk(m_job->text, m_job->position, m_job->final);
             if (next.status == text::ChunkStatus::Ready &&
                 m_job->voice.starts_with(proto::kAutomaticPrefix))
@@ -145,8 +174,15 @@ int Worker::run() {
         });
         if (m_quit)
             return 0;
+        if (m_isCopy && !stillWanted(m_job ? m_job->id : 0))
+            return 0; // cancelled, or a newer request came: the worker renders that one
+        if (m_job && m_job->batch && m_pristine) {
+            renderInCopy(lock); // in the copy, the loop goes on to render the request
+            continue;
+        }
         if (m_voicesWanted) {
             m_voicesWanted = false;
+            m_pristine = false; // the engines listing their voices may leave state behind
             lock.unlock();
             if (!m_write(proto::encode(proto::Voices{allVoices()})))
                 return 0;
@@ -157,7 +193,7 @@ int Worker::run() {
             const proto::Done done{job.id, job.samples};
             m_job.reset();
             lock.unlock();
-            if (!m_write(proto::encode(done)))
+            if (!m_write(proto::encode(done)) || m_isCopy)
                 return 0;
             continue;
         }
@@ -188,9 +224,45 @@ int Worker::run() {
     }
 }
 
+void Worker::renderInCopy(std::unique_lock<std::mutex> &lock) {
+    // The reader thread cannot hold m_mutex now, so the copy's (which only its one thread ever
+    // uses) is in a consistent state: held by the thread that goes on in the copy.
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Follow the worker out however it ends, as it follows the window.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(0);
+        m_isCopy = true;
+        m_pristine = false;
+        ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, kBatchPipeBytes); // refused: only slower
+        return;
+    }
+    const std::uint64_t id = m_job->id;
+    m_job.reset(); // the copy renders it (or nobody can)
+    lock.unlock();
+    if (child < 0) {
+        m_write(proto::encode(proto::Error{id, kErrorSynthesis, "cannot start a renderer"}));
+        return;
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    // The copy may have died in the middle of a frame, which leaves our output unreadable: end
+    // the way it ended, as a worker that rendered the request itself would have.
+    if (WIFSIGNALED(status)) {
+        std::signal(WTERMSIG(status), SIG_DFL);
+        ::raise(WTERMSIG(status));
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+        ::_exit(WEXITSTATUS(status));
+}
+
 void Worker::speakChunk(Job &job, std::size_t start, std::u16string chunk) {
     if (!stillWanted(job.id))
         return;
+    m_pristine = false;
     Backend &backend = backendFor(job.voice);
     if (job.wpm != m_currentWpm) {
         backend.setSpeed(job.wpm);

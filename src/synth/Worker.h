@@ -1,6 +1,12 @@
 #pragma once
 // The worker's request loop: a reader thread takes requests from the window, the synthesis thread
 // turns the current request into audio chunk by chunk and writes it back.
+//
+// A batch request (an export's segment) must sound the same whatever worker renders it, but
+// espeak-ng carries state (pitch flutter, wave phase) from one text to the next within a process.
+// So a worker that has synthesised nothing yet renders each batch request in a forked copy of
+// itself: every copy starts from the state of a freshly started worker, at the cost of a fork
+// (about 1 ms) instead of a new process (about 20 ms of loading and linking).
 
 #include "Backend.h"
 #include "Languages.h"
@@ -31,6 +37,9 @@ public:
     using BackendFactory = std::function<std::unique_ptr<Backend>(const std::string &engine)>;
 
     Worker(BackendFactory makeBackend, FrameWriter write);
+    ~Worker();
+    Worker(const Worker &) = delete;
+    Worker &operator=(const Worker &) = delete;
 
     // Called by the reader thread for each request. Never blocks on synthesis.
     void post(proto::Message message);
@@ -62,6 +71,10 @@ private:
 
     void speakChunk(Job &job, std::size_t start, std::u16string chunk);
     bool stillWanted(std::uint64_t id) const { return m_wanted.load() == id; }
+    // Renders the current batch request in a forked copy and waits for it to end. Synthesis
+    // thread, with `lock` (of m_mutex) held; returns with it released. In the copy it returns at
+    // once with the lock still held, and the request is still the current one.
+    void renderInCopy(std::unique_lock<std::mutex> &lock);
     // The backend for `voice`, with that voice selected.
     Backend &backendFor(const std::string &voice);
     Backend *engine(const std::string &name);
@@ -77,7 +90,13 @@ private:
     std::unique_ptr<Job> m_job;  // guarded by m_mutex
     bool m_voicesWanted = false; // guarded by m_mutex
     bool m_quit = false;         // guarded by m_mutex
-    std::atomic<std::uint64_t> m_wanted{0};
+    // The request still wanted, in memory shared with the forked copies, so that a Cancel or a
+    // newer request read here stops the copy rendering the old one.
+    std::atomic<std::uint64_t> &m_wanted;
+    // Nothing synthesised in this process yet: batch requests go to forked copies. Synthesis
+    // thread only.
+    bool m_pristine = true;
+    bool m_isCopy = false; // this process is a copy rendering one batch request
 
     std::optional<std::set<std::string>> m_espeakNames; // synthesis thread only
     std::string m_currentVoice;

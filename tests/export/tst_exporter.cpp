@@ -390,8 +390,8 @@ private slots:
             killer.join();
             QVERIFY2(killed, "no worker was running to be killed");
             if (outcome.errorNumber == 0) {
-                // Each segment gets a fresh worker, and the one before is ended meanwhile: the
-                // victim had done its part and was on its way out. Nothing may be lost.
+                // A lane ends its worker once its share is rendered: the victim had done its
+                // part and was on its way out. Nothing may be lost.
                 if (whole.isEmpty()) {
                     const QString reference = dir + QLatin1String("/reference.wav");
                     QCOMPARE(runExport(request(text, reference, 2)).errorNumber, 0);

@@ -20,6 +20,7 @@ struct Collector {
     std::vector<proto::Sentence> sentences;
     std::vector<std::int16_t> audio; // kept only when `keepAudio`
     bool keepAudio = false;
+    std::uint64_t only = 0; // if set: what other requests send is left out
     int audioFrames = 0;
     std::uint64_t samples = 0;
     std::uint64_t doneTotal = 0;
@@ -32,6 +33,8 @@ struct Collector {
         SynthClient::Handlers h;
         h.audio = [this](proto::Audio &a) {
             std::scoped_lock lock(mutex);
+            if (only && a.id != only)
+                return;
             marks.insert(marks.end(), a.marks.begin(), a.marks.end());
             if (keepAudio)
                 audio.insert(audio.end(), a.samples.begin(), a.samples.end());
@@ -41,6 +44,8 @@ struct Collector {
         };
         h.sentence = [this](const proto::Sentence &s) {
             std::scoped_lock lock(mutex);
+            if (only && s.id != only)
+                return;
             sentences.push_back(s);
         };
         h.done = [this](const proto::Done &d) {
@@ -62,6 +67,8 @@ struct Collector {
         std::scoped_lock lock(mutex);
         marks.clear();
         sentences.clear();
+        audio.clear();
+        audioFrames = 0;
         samples = doneTotal = doneId = 0;
     }
     std::uint64_t done() {
@@ -207,8 +214,8 @@ private slots:
     }
     void batchGivesTheStreamedAudio() {
         // An export asks for its audio in large blocks without word marks; the samples and the
-        // sentences must be those a listener gets. A fresh worker each, as espeak-ng carries
-        // state from one text to the next.
+        // sentences must be those a listener gets from a fresh worker (espeak-ng carries state
+        // from one text to the next), and every batch request on one worker must sound so.
         QFETCH(QString, voice);
         QFETCH(int, wpm);
         const QString text =
@@ -218,12 +225,28 @@ private slots:
                 .repeated(4);
         Collector streamed, batched;
         streamed.keepAudio = batched.keepAudio = true;
-        for (const bool batch : {false, true}) {
-            Collector &c = batch ? batched : streamed;
-            SynthClient client(program(), c.handlers());
+        {
+            SynthClient client(program(), streamed.handlers());
             client.ensureRunning();
-            client.speak(1, text, 0, wpm, voice.toStdString(), batch);
-            QTRY_COMPARE_WITH_TIMEOUT(c.done(), std::uint64_t(1), 30000);
+            client.speak(1, text, 0, wpm, voice.toStdString());
+            QTRY_COMPARE_WITH_TIMEOUT(streamed.done(), std::uint64_t(1), 30000);
+        }
+        SynthClient client(program(), batched.handlers());
+        client.ensureRunning();
+        for (std::uint64_t id = 1; id <= 3; ++id) {
+            batched.clear();
+            {
+                std::scoped_lock lock(batched.mutex);
+                batched.only = id; // the cancelled one may still be on its way out
+            }
+            if (id == 2) { // one cancelled early, too
+                client.speak(id, text, 0, wpm, voice.toStdString(), true);
+                QTRY_VERIFY_WITH_TIMEOUT(batched.hasAudio(), 10000);
+                client.cancel(id);
+                continue;
+            }
+            client.speak(id, text, 0, wpm, voice.toStdString(), true);
+            QTRY_COMPARE_WITH_TIMEOUT(batched.done(), id, 30000);
         }
         std::scoped_lock lock(streamed.mutex, batched.mutex);
         QVERIFY(streamed.audio.size() > 100000);

@@ -14,6 +14,7 @@
 #include "Languages.h"
 #include "ProcessExit.h"
 #include "ReadMode.h"
+#include "SinkClock.h"
 #include "SpeechEngine.h"
 
 #include <QAction>
@@ -99,6 +100,164 @@ void firstAudio(Report &report, const QTemporaryDir &dir) {
                     "< 20 ms, flat",
                     {}});
     }
+}
+
+// A WAV that is loud from its first sample, for timing paplay to the sink.
+QString writeTone(const QTemporaryDir &dir) {
+    constexpr int rate = 48000, count = rate / 5;
+    QByteArray wav;
+    auto put32 = [&](quint32 v) {
+        wav.append(reinterpret_cast<const char *>(&v), 4);
+    };
+    auto put16 = [&](quint16 v) {
+        wav.append(reinterpret_cast<const char *>(&v), 2);
+    };
+    wav.append("RIFF");
+    put32(36 + count * 2);
+    wav.append("WAVEfmt ");
+    put32(16);
+    put16(1);
+    put16(1);
+    put32(rate);
+    put32(rate * 2);
+    put16(2);
+    put16(16);
+    wav.append("data");
+    put32(count * 2);
+    for (int i = 0; i < count; ++i)
+        put16(quint16(i % 48 < 24 ? 12000 : -12000));
+    const QString path = dir.filePath("tone.wav");
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(wav);
+    return path;
+}
+
+// Milliseconds from `startNs` to sound (or silence) at the sink, if it came.
+std::optional<double> msSince(qint64 startNs, std::optional<qint64> atNs) {
+    if (!atNs)
+        return std::nullopt;
+    return double(*atNs - startNs) / 1e6;
+}
+
+// A program started by `start` until it is heard at the sink, `repeats` times.
+std::vector<double> programToSound(SinkClock &sink, const QString &program, const QStringList &args,
+                                   int repeats) {
+    std::vector<double> ms;
+    for (int i = 0; i < repeats; ++i) {
+        sink.waitForQuiet();
+        QProcess p;
+        const qint64 start = nowNs();
+        p.start(program, args);
+        if (auto heard = msSince(start, sink.soundAfter(start)))
+            ms.push_back(*heard);
+        p.kill();
+        p.waitForFinished();
+    }
+    return ms;
+}
+
+// Clicks a button the way a user does, and says when the click had been handled.
+qint64 click(QPushButton *button) {
+    QTest::mouseClick(button, Qt::LeftButton);
+    return nowNs();
+}
+
+// End to end, as a user hears it: the click on a button of the real window to the first (or
+// last) sound at the sound server's sink, beside paplay and espeak-ng started from scratch.
+void clickToSound(Report &report, const QTemporaryDir &dir) {
+    constexpr int repeats = 20;
+    SinkClock sink;
+    if (!sink.isListening()) {
+        std::fprintf(stderr, "clickToSound: cannot listen to the sink\n");
+        return;
+    }
+    const QString tone = writeTone(dir);
+    const Stats paplay = stats(programToSound(sink, "paplay", {tone}, repeats));
+    const Stats espeak =
+        stats(programToSound(sink, "espeak-ng", {"The first sentence is here."}, repeats));
+    for (const auto &[label, size] :
+         {std::pair{"1 KB", qsizetype(1024)}, std::pair{"1 MB", qsizetype(1 << 20)},
+          std::pair{"10 MB", qsizetype(10 << 20)}}) {
+        Form1 window;
+        window.show();
+        window.document().setText(prose(size));
+        QTest::qWait(500);
+        std::vector<double> first, warm, handled;
+        for (int i = 0; i <= repeats; ++i) {
+            sink.waitForQuiet();
+            // Clicks land anywhere in the sound server's cycle, as a user's do.
+            QTest::qWait(20 + 37 * i % 100);
+            const qint64 start = nowNs();
+            const qint64 done = click(window.Command1);
+            if (auto heard = msSince(start, sink.soundAfter(start)))
+                (i == 0 ? first : warm).push_back(*heard);
+            if (i > 0)
+                handled.push_back(double(done - start) / 1e6);
+            QTest::qWait(150);
+            click(window.Command3);
+        }
+        const QString name = QStringLiteral("\">\" to sound at the sink, %1 text").arg(label);
+        report.add({name, "ms", stats(warm), "paplay of a WAV, process start to sound", paplay,
+                    "<= 8 ms median, 15 ms worst",
+                    "20 clicks, each after the last had gone quiet"});
+        report.add({name + ", first click", "ms", stats(first),
+                    "espeak-ng \"text\", start to sound", espeak, "<= 15 ms",
+                    "the window's first click after it was shown"});
+        report.add({QStringLiteral("UI stall: the click on \">\" handled, %1 text").arg(label),
+                    "ms",
+                    stats(handled),
+                    "",
+                    std::nullopt,
+                    "< 16 ms",
+                    {}});
+    }
+
+    // Pause, resume and stop in the middle of speech, and ">" after the sound server's stream
+    // has been idle for a long while.
+    Form1 window;
+    window.show();
+    window.document().setText(prose(20000));
+    QTest::qWait(500);
+    std::vector<double> pause, resume, stop;
+    for (int i = 0; i < repeats; ++i) {
+        sink.waitForQuiet();
+        click(window.Command1);
+        QTest::qWait(600 + 29 * i % 100);
+        qint64 start = nowNs();
+        click(window.Command2);
+        if (auto quiet = msSince(start, sink.silenceAfter(start, 200)))
+            pause.push_back(*quiet);
+        start = nowNs();
+        click(window.Command2);
+        if (auto heard = msSince(start, sink.soundAfter(start)))
+            resume.push_back(*heard);
+        QTest::qWait(400 + 31 * i % 100);
+        start = nowNs();
+        click(window.Command3);
+        if (auto quiet = msSince(start, sink.silenceAfter(start, 200)))
+            stop.push_back(*quiet);
+    }
+    const Stats target{3, 3, 3, 1};
+    report.add({"\"||\" to silence at the sink", "ms", stats(pause), "target", target, "< 3 ms",
+                "last loud sample after the click, 200 ms of quiet following it"});
+    report.add(
+        {"\"RES\" to sound at the sink", "ms", stats(resume), "target", target, "< 3 ms", {}});
+    report.add(
+        {"\"ST\" to silence at the sink", "ms", stats(stop), "target", target, "< 3 ms", {}});
+    std::vector<double> idle;
+    for (int i = 0; i < 3; ++i) {
+        sink.waitForQuiet();
+        QTest::qWait(25000);
+        const qint64 start = nowNs();
+        click(window.Command1);
+        if (auto heard = msSince(start, sink.soundAfter(start)))
+            idle.push_back(*heard);
+        QTest::qWait(150);
+        click(window.Command3);
+    }
+    report.add({"\">\" to sound after 25 s of quiet", "ms", stats(idle), "paplay of a WAV (above)",
+                paplay, "<= 15 ms", "3 clicks"});
 }
 
 void pauseAndStop(Report &report) {
@@ -628,6 +787,10 @@ int runBenchmarks(int argc, char *argv[]) {
         {"firstAudio",
          [&] {
              firstAudio(report, dir);
+         }},
+        {"clickToSound",
+         [&] {
+             clickToSound(report, dir);
          }},
         {"pauseAndStop",
          [&] {

@@ -13,7 +13,7 @@ packages=(
     libmupdf-dev libmujs-dev libopenjp2-7-dev libjbig2dec0-dev libjpeg-dev libfreetype-dev
     libharfbuzz-dev zlib1g-dev
     fonts-liberation
-    pulseaudio pulseaudio-utils
+    libpulse-dev pulseaudio pulseaudio-utils
     xvfb xclip xdotool openbox
     dbus at-spi2-core python3-pyatspi playerctl
     dpkg-dev desktop-file-utils appstream mandoc debootstrap

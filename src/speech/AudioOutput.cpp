@@ -1,34 +1,26 @@
 #include "AudioOutput.h"
 
 #include "PcmQueue.h"
-#include "SoundServerProbe.h"
 
-#include <QAudioFormat>
-#include <QMediaDevices>
+#include <pulse/context.h>
+#include <pulse/proplist.h>
+#include <pulse/stream.h>
+#include <pulse/thread-mainloop.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
 namespace speech {
 namespace {
 
-// A small sink buffer keeps the heard position close to what was handed over. (Pause corks the
-// stream and stop disconnects it, so neither waits for the buffer to play out.) Below about 60 ms
-// the sound server waits for more than the sink ever writes and playback never starts.
-constexpr int kSinkBufferMs = 60;
-// After the last sample, keep feeding silence this long so the sound server plays the tail out
-// before the stream is suspended.
-constexpr int kTailMs = 250;
-// How long a stream with nothing to play keeps running before it is corked.
+// How much the server holds ahead of what is being played, and how small a piece it asks for.
+// Enough to ride out a busy moment on a loaded machine, little enough that the heard position
+// stays close to what was written.
+constexpr int kTargetMs = 50;
+constexpr int kRequestMs = 10;
+// How long a stream with nothing to play stays uncorked before it is corked, so that an idle
+// window does not keep the sound device awake.
 constexpr int kIdleCorkMs = 20000;
-// A running stream is pulled every 20 ms. One that has not been pulled for this long is not
-// being played any more: if its sound server no longer listens, it has gone. A server that still
-// listens may only be busy or stopped for a moment, and gets longer; but a socket can also be
-// kept by the session for a server it starts again, behind a connection of ours that is dead.
-constexpr int kStallMs = 2000;
-constexpr int kListeningStallMs = 10000;
-constexpr int kStallCheckMs = 500;
 
 qint64 nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -36,257 +28,338 @@ qint64 nowNs() {
         .count();
 }
 
-} // namespace
-
-// The sink pulls from here. It never runs dry: when the queue is empty it gets silence, so the
-// stream never drops into its idle state, whose recovery would cut or delay audio.
-class AudioOutput::Source : public QIODevice {
+// The main loop's lock, as a scope.
+class Locked {
 public:
-    explicit Source(AudioOutput &owner)
-        : m_owner(owner) {
-        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    explicit Locked(pa_threaded_mainloop *loop)
+        : m_loop(loop) {
+        pa_threaded_mainloop_lock(m_loop);
     }
-    qint64 readData(char *data, qint64 maxBytes) override { return m_owner.fill(data, maxBytes); }
-    qint64 writeData(const char *, qint64) override { return -1; }
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return 1 << 20; }
+    ~Locked() { pa_threaded_mainloop_unlock(m_loop); }
+    Locked(const Locked &) = delete;
+    Locked &operator=(const Locked &) = delete;
 
 private:
-    AudioOutput &m_owner;
+    pa_threaded_mainloop *m_loop;
 };
+
+void unrefOperation(pa_operation *op) {
+    if (op)
+        pa_operation_unref(op);
+}
+
+} // namespace
 
 AudioOutput::AudioOutput(PcmQueue &queue, std::atomic<bool> &paused)
     : m_queue(queue)
     , m_paused(paused)
-    , m_idleTimer(this)
-    , m_stallTimer(this) {
+    , m_loop(pa_threaded_mainloop_new())
+    , m_idleTimer(this) {
+    pa_threaded_mainloop_set_name(m_loop, "parlivo-pulse");
+    pa_threaded_mainloop_start(m_loop);
     m_idleTimer.setSingleShot(true);
     m_idleTimer.setInterval(kIdleCorkMs);
     connect(&m_idleTimer, &QTimer::timeout, this, &AudioOutput::onIdle);
-    m_stallTimer.setInterval(kStallCheckMs);
-    connect(&m_stallTimer, &QTimer::timeout, this, &AudioOutput::checkPulling);
 }
 
 AudioOutput::~AudioOutput() {
     m_closing = true;
-    close();
-}
-
-qint64 AudioOutput::fill(char *data, qint64 maxBytes) {
-    const auto maxSamples = static_cast<std::size_t>(maxBytes / 2);
-    auto *out = reinterpret_cast<std::int16_t *>(data);
-    m_lastPullNs = nowNs();
-    std::size_t got = 0;
-    if (!m_paused)
-        got = m_queue.pop(out, maxSamples);
-    if (got > 0) {
-        const qint64 now = nowNs();
-        if (m_firstFrameNs.load() == 0)
-            m_firstFrameNs = now;
-        m_lastFrameNs = now;
+    {
+        Locked lock(m_loop);
+        dropConnection();
     }
-    std::memset(out + got, 0, (maxSamples - got) * sizeof(std::int16_t));
-
-    const qint64 buffered = m_sink ? (m_sink->bufferSize() - m_sink->bytesFree()) / 2 : 0;
-    if (got > 0)
-        m_sinkBuffered = buffered;
-    const auto consumed = static_cast<qint64>(m_queue.consumed());
-    m_heard = static_cast<std::uint64_t>(std::max<qint64>(0, consumed - buffered));
-
-    if (got == 0 && !m_paused && m_queue.finished()) {
-        m_trailingSilence += static_cast<qint64>(maxSamples);
-        const quint64 generation = m_queue.generation();
-        if (m_trailingSilence >= qint64(m_sampleRate) * kTailMs / 1000 &&
-            generation != m_drainedGeneration) {
-            m_drainedGeneration = generation;
-            m_heard = m_queue.consumed();
-            QMetaObject::invokeMethod(
-                this, [this, generation] { onDrainedInSink(generation); }, Qt::QueuedConnection);
-        }
-    } else if (got > 0) {
-        m_trailingSilence = 0;
-    }
-    return static_cast<qint64>(maxSamples * 2);
-}
-
-void AudioOutput::onDrainedInSink(quint64 generation) {
-    // Keep the stream running on silence for a while: the sink pulls on a fixed 20 ms tick that
-    // restarts from zero on every resume, so a running stream takes the next request's first
-    // audio sooner. After a longer quiet spell it is corked to save the wake-ups.
-    m_idleTimer.start();
-    emit drained(generation);
-}
-
-void AudioOutput::onIdle() {
-    if (m_sink && m_sink->state() != QAudio::SuspendedState && m_queue.finished())
-        m_sink->suspend();
-}
-
-bool AudioOutput::open(int sampleRate, bool reportFailure) {
-    close();
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull()) {
-        if (reportFailure)
-            emit failed(m_queue.generation(), tr("No audio output device is available"));
-        return false;
-    }
-    QAudioFormat format;
-    format.setSampleRate(sampleRate);
-    format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::Int16);
-    m_sink = std::make_unique<QAudioSink>(device, format);
-    m_sink->setBufferSize(sampleRate * kSinkBufferMs / 1000 * 2); // whole frames
-    m_source = std::make_unique<Source>(*this);
-    m_sampleRate = sampleRate;
-    m_trailingSilence = 0;
-    m_sink->start(m_source.get());
-    if (m_sink->error() != QAudio::NoError || m_sink->state() == QAudio::StoppedState) {
-        const QAudio::Error error = m_sink->error();
-        close();
-        if (!reportFailure)
-            return false;
-        if (error == QAudio::OpenError)
-            emit failed(m_queue.generation(), tr("The audio output could not be opened"));
-        else if (error == QAudio::FatalError) // the backend has no connection to a server
-            emit failed(m_queue.generation(), tr("No sound server is available"));
-        else
-            emit failed(m_queue.generation(), tr("The audio output failed"));
-        return false;
-    }
-    // When the sound server goes away, Qt stops the sink with an error and does nothing more:
-    // with nothing pulled any more the request would never drain, and the engine would say it
-    // was speaking forever. Handled from the event loop, not inside the signal, because handling
-    // it closes the sink that emits it.
-    connect(m_sink.get(), &QAudioSink::stateChanged, this, [this](QAudio::State state) {
-        if (state == QAudio::StoppedState)
-            QMetaObject::invokeMethod(this, &AudioOutput::onSinkStopped, Qt::QueuedConnection);
-    });
-    // Qt does not always say so: once it has reconnected to a restarted server, losing that
-    // server too leaves the sink in its running state, silent and without an error. Only the
-    // missing pulls tell.
-    m_lastPullNs = nowNs();
-    m_stallTimer.start();
-    m_open = true;
-    return true;
-}
-
-void AudioOutput::onSinkStopped() {
-    // Only the sink open now, and only if it stopped on its own: close() stops a sink without an
-    // error, and by the time this runs it may already have been replaced.
-    if (m_sink && m_sink->state() == QAudio::StoppedState && m_sink->error() != QAudio::NoError)
-        sinkLost();
-}
-
-void AudioOutput::checkPulling() {
-    // A corked stream is rightly not pulled; its time corked does not count.
-    if (!m_sink || m_sink->state() == QAudio::SuspendedState) {
-        m_lastPullNs = nowNs();
-        return;
-    }
-    const qint64 stalledMs = (nowNs() - m_lastPullNs) / 1000000;
-    if (stalledMs <= kStallMs)
-        return;
-    if (stalledMs > kListeningStallMs || probeSoundServer() == SoundServer::Gone)
-        sinkLost();
-}
-
-void AudioOutput::sinkLost() {
-    // The dead sink is dropped; the next request opens a fresh one, which works again once Qt
-    // has reconnected to a server and reports the failure while it has not.
-    close();
-    m_idleTimer.stop();
-    const quint64 generation = m_queue.generation();
-    if (!m_queue.finished()) {
-        // Audio was still to come: it cannot be heard. Reported once, here; a resume must not
-        // open a new sink for the rest of a request that has been given up.
-        m_wantedRate = 0;
-        emit failed(m_queue.generation(), tr("The connection to the sound server was lost"));
-    } else if (generation != m_drainedGeneration) {
-        // Lost during the silence after the last sample: everything was played.
-        m_drainedGeneration = generation;
-        emit drained(generation);
-    }
-}
-
-void AudioOutput::close() {
-    // Take both out first: destroying a Qt 6.4 PulseAudio sink processes pending events, which
-    // may run one of our queued slots and open a new sink and source before this returns.
-    std::unique_ptr<QAudioSink> sink = std::move(m_sink);
-    std::unique_ptr<Source> source = std::move(m_source);
-    m_open = false;
-    m_stallTimer.stop();
-    if (sink)
-        sink->stop();
-    sink.reset(); // before its source
+    pa_threaded_mainloop_stop(m_loop);
+    pa_threaded_mainloop_free(m_loop);
 }
 
 void AudioOutput::newGeneration() {
     m_firstFrameNs = 0;
-    m_trailingSilence = 0;
     m_heard = 0;
+}
+
+void AudioOutput::wake() {
+    Locked lock(m_loop);
+    pump();
 }
 
 void AudioOutput::prepare(int sampleRate) {
     if (m_closing)
         return;
     m_idleTimer.stop();
-    if (!m_sink || m_sampleRate != sampleRate) {
-        if (!open(sampleRate, false))
-            return;
-    }
-    // Running on silence until the audio arrives, unless paused.
-    if (m_paused && m_sink->state() != QAudio::SuspendedState)
-        m_sink->suspend();
-    else if (!m_paused && m_sink->state() == QAudio::SuspendedState)
-        m_sink->resume();
+    Locked lock(m_loop);
+    m_idleCorked = false;
+    want(sampleRate);
 }
 
 void AudioOutput::play(int sampleRate) {
-    if (m_closing)
-        return;
-    m_idleTimer.stop();
-    m_wantedRate = sampleRate;
-    if (m_paused)
-        return;
-    if (!m_sink || m_sampleRate != sampleRate) {
-        open(sampleRate, true);
-        return;
-    }
-    m_trailingSilence = 0;
-    if (m_sink->state() == QAudio::SuspendedState)
-        m_sink->resume();
+    prepare(sampleRate);
 }
 
 void AudioOutput::pauseOutput() {
-    if (m_sink && m_sink->state() != QAudio::SuspendedState)
-        m_sink->suspend();
+    Locked lock(m_loop);
+    applyCork();
 }
 
 void AudioOutput::resumeOutput() {
-    // Once the queue is empty and complete, the sink may still hold the last moment of speech:
-    // that must play out (and end the speech) unless it already has.
-    if (m_paused || m_wantedRate == 0 ||
-        (m_queue.finished() && m_drainedGeneration == m_queue.generation()))
-        return;
-    // The silence pulled before the pause still counts towards the end of the speech, less the
-    // sink's buffer, which may hold audio that has yet to play. Starting the count again would
-    // let pause and resume in quick succession keep the speech from ever ending.
-    const qint64 silence =
-        std::min(m_trailingSilence.load(), qint64(m_wantedRate) * (kTailMs - kSinkBufferMs) / 1000);
-    play(m_wantedRate);
-    m_trailingSilence = silence;
+    Locked lock(m_loop);
+    m_idleCorked = false;
+    applyCork();
+    pump();
 }
 
 void AudioOutput::stopOutput() {
-    // Closing drops what the sound server still holds; a fresh stream is ready for the next
-    // request.
+    // The engine has moved to a new, finished generation: the next pump drops what the server
+    // holds of the old one.
+    Locked lock(m_loop);
+    pump();
+}
+
+void AudioOutput::onIdle() {
+    Locked lock(m_loop);
+    if (m_queue.finished() && m_drainedGeneration == m_queue.generation()) {
+        m_idleCorked = true;
+        applyCork();
+    }
+}
+
+void AudioOutput::want(int sampleRate) {
+    m_wantedRate = sampleRate;
+    if (m_context) {
+        const pa_context_state_t state = pa_context_get_state(m_context);
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            dropConnection(); // a server that went away: try again, it may be back
+        } else if (state == PA_CONTEXT_READY) {
+            if (!m_stream || m_streamRate != sampleRate ||
+                !PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream)))
+                openStream();
+            else
+                applyCork();
+            pump();
+            return;
+        } else {
+            return; // still connecting: the stream is opened once it is ready
+        }
+    }
+    connectContext();
+}
+
+void AudioOutput::connectContext() {
+    pa_proplist *props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Parlivo");
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "org.parlivo.Parlivo");
+    m_context =
+        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), "Parlivo", props);
+    pa_proplist_free(props);
+    m_contextWasReady = false;
+    pa_context_set_state_callback(
+        m_context,
+        [](pa_context *, void *self) { static_cast<AudioOutput *>(self)->onContextState(); }, this);
+    // Never start a server of our own: one that is not there is reported, not replaced.
+    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        onContextState();
+}
+
+void AudioOutput::onContextState() {
+    const pa_context_state_t state = pa_context_get_state(m_context);
+    if (state == PA_CONTEXT_READY) {
+        m_contextWasReady = true;
+        if (m_wantedRate > 0)
+            openStream();
+    } else if (!PA_CONTEXT_IS_GOOD(state)) {
+        m_open = false;
+        reportLost(m_contextWasReady);
+    }
+}
+
+void AudioOutput::closeStream() {
+    m_open = false;
+    if (!m_stream)
+        return;
+    cancelDrain();
+    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+    pa_stream_disconnect(m_stream);
+    pa_stream_unref(m_stream);
+    m_stream = nullptr;
+}
+
+void AudioOutput::openStream() {
+    closeStream();
+    const pa_sample_spec spec{PA_SAMPLE_S16LE, std::uint32_t(m_wantedRate), 1};
+    pa_proplist *props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_MEDIA_NAME, "Speech");
+    m_stream = pa_stream_new_with_proplist(m_context, "Speech", &spec, nullptr, props);
+    pa_proplist_free(props);
+    if (!m_stream) {
+        reportLost(true);
+        return;
+    }
+    m_streamRate = m_wantedRate;
+    pa_stream_set_state_callback(
+        m_stream,
+        [](pa_stream *, void *self) { static_cast<AudioOutput *>(self)->onStreamState(); }, this);
+    pa_stream_set_write_callback(
+        m_stream, [](pa_stream *, size_t, void *self) { static_cast<AudioOutput *>(self)->pump(); },
+        this);
+    // Playback starts with the first sample written and stops when the buffer runs dry, so
+    // nothing but speech is ever queued: a new request is heard on the server's next cycle.
+    const auto bytes = [&](int ms) {
+        return std::uint32_t(m_wantedRate * ms / 1000 * 2);
+    };
+    pa_buffer_attr attr{};
+    attr.maxlength = std::uint32_t(-1);
+    attr.tlength = bytes(kTargetMs);
+    attr.prebuf = 2;
+    attr.minreq = bytes(kRequestMs);
+    attr.fragsize = std::uint32_t(-1);
+    auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                   PA_STREAM_AUTO_TIMING_UPDATE);
+    if (m_paused || m_idleCorked)
+        flags = pa_stream_flags_t(flags | PA_STREAM_START_CORKED);
+    // A fresh stream holds nothing of the generation being played.
+    m_streamGeneration = m_queue.generation();
+    if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
+        onStreamState();
+}
+
+void AudioOutput::onStreamState() {
+    const pa_stream_state_t state = pa_stream_get_state(m_stream);
+    if (state == PA_STREAM_READY) {
+        m_open = true;
+        applyCork();
+        pump();
+    } else if (!PA_STREAM_IS_GOOD(state)) {
+        m_open = false;
+        // The connection's own failure reports itself; a stream refused on a good connection
+        // does not, and is opened again by the next request.
+        if (pa_context_get_state(m_context) == PA_CONTEXT_READY)
+            reportLost(true);
+    }
+}
+
+void AudioOutput::applyCork() {
+    if (!m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        return;
+    const bool cork = m_paused || m_idleCorked;
+    if (bool(pa_stream_is_corked(m_stream)) != cork)
+        unrefOperation(pa_stream_cork(m_stream, cork, nullptr, nullptr));
+}
+
+void AudioOutput::pump() {
+    if (!m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        return;
+    const std::uint64_t generation = m_queue.generation();
+    if (generation != m_streamGeneration)
+        flush();
+    if (!m_paused) {
+        std::size_t writable = pa_stream_writable_size(m_stream);
+        while (writable >= 2 && writable != std::size_t(-1)) {
+            void *buffer = nullptr;
+            std::size_t size = writable;
+            if (pa_stream_begin_write(m_stream, &buffer, &size) < 0 || size < 2)
+                break;
+            std::uint64_t poppedGeneration = 0;
+            const std::size_t got =
+                m_queue.pop(static_cast<std::int16_t *>(buffer), size / 2, &poppedGeneration);
+            if (got == 0) {
+                pa_stream_cancel_write(m_stream);
+                break;
+            }
+            // A new request may have started since the check above: its audio must not play
+            // behind what is left of the old one.
+            if (poppedGeneration != m_streamGeneration)
+                flush();
+            pa_stream_write(m_stream, buffer, got * 2, nullptr, 0, PA_SEEK_RELATIVE);
+            writable -= std::min(writable, got * 2);
+            const qint64 now = nowNs();
+            if (m_firstFrameNs.load() == 0)
+                m_firstFrameNs = now;
+            m_lastFrameNs = now;
+        }
+    }
+    updateHeard();
+    if (m_queue.finished() && generation == m_streamGeneration &&
+        generation != m_drainedGeneration && !(m_drain && m_drainGeneration == generation)) {
+        cancelDrain();
+        m_drainGeneration = generation;
+        m_drain = pa_stream_drain(
+            m_stream,
+            [](pa_stream *, int success, void *self) {
+                static_cast<AudioOutput *>(self)->onDrainDone(success != 0);
+            },
+            this);
+    }
+}
+
+void AudioOutput::flush() {
+    // Whatever the server holds belongs to a request given up: silent at once.
+    cancelDrain();
+    unrefOperation(pa_stream_flush(m_stream, nullptr, nullptr));
+    m_streamGeneration = m_queue.generation();
+}
+
+void AudioOutput::cancelDrain() {
+    if (!m_drain)
+        return;
+    pa_operation_cancel(m_drain);
+    pa_operation_unref(m_drain);
+    m_drain = nullptr;
+}
+
+void AudioOutput::updateHeard() {
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(m_stream, &latency, &negative) < 0)
+        return;
+    const auto pending = negative ? 0 : qint64(latency * std::uint64_t(m_streamRate) / 1000000);
+    const auto consumed = qint64(m_queue.consumed());
+    m_sinkBuffered = pending;
+    m_heard = std::uint64_t(std::max<qint64>(0, consumed - pending));
+}
+
+void AudioOutput::onDrainDone(bool success) {
+    if (m_drain) {
+        pa_operation_unref(m_drain);
+        m_drain = nullptr;
+    }
+    const std::uint64_t generation = m_drainGeneration;
+    if (!success || m_closing || generation != m_queue.generation() || !m_queue.finished() ||
+        generation == m_drainedGeneration)
+        return;
+    m_drainedGeneration = generation;
+    m_heard = m_queue.consumed();
+    QMetaObject::invokeMethod(
+        this, [this] { m_idleTimer.start(); }, Qt::QueuedConnection);
+    emit drained(generation);
+}
+
+void AudioOutput::reportLost(bool everReady) {
     if (m_closing)
         return;
-    const int rate = m_sampleRate;
-    close();
-    m_wantedRate = 0;
-    if (rate > 0)
-        prepare(rate);
+    const std::uint64_t generation = m_queue.generation();
+    if (!m_queue.finished()) {
+        // Audio was still to come: it cannot be heard. Said once per request; the next request
+        // connects afresh, and works again once a server is back.
+        if (generation == m_failedGeneration)
+            return;
+        m_failedGeneration = generation;
+        emit failed(generation, everReady ? tr("The connection to the sound server was lost")
+                                          : tr("No sound server is available"));
+    } else if (generation != m_drainedGeneration) {
+        // Lost after the last sample was written: nothing more was to come.
+        m_drainedGeneration = generation;
+        emit drained(generation);
+    }
+}
+
+void AudioOutput::dropConnection() {
+    closeStream();
+    if (m_context) {
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+        m_context = nullptr;
+    }
 }
 
 } // namespace speech

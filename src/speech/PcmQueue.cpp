@@ -52,10 +52,12 @@ void PcmQueue::close() {
     m_space.notify_all();
 }
 
-std::size_t PcmQueue::pop(std::int16_t *out, std::size_t max) {
+std::size_t PcmQueue::pop(std::int16_t *out, std::size_t max, std::uint64_t *generation) {
     std::size_t taken = 0;
     {
         std::scoped_lock lock(m_mutex);
+        if (generation)
+            *generation = m_generation;
         while (taken < max && m_count > 0) {
             const std::size_t n = std::min({max - taken, m_count, m_capacity - m_head});
             std::memcpy(out + taken, m_ring.data() + m_head, n * sizeof(std::int16_t));

@@ -25,8 +25,9 @@ public:
     // Wakes and refuses every producer, for shutting down.
     void close();
 
-    // Takes up to `max` samples; never blocks.
-    std::size_t pop(std::int16_t *out, std::size_t max);
+    // Takes up to `max` samples; never blocks. `generation`, if given, is set to the generation
+    // they belong to.
+    std::size_t pop(std::int16_t *out, std::size_t max, std::uint64_t *generation = nullptr);
 
     std::uint64_t generation() const { return m_generation.load(); }
     // Samples taken by the consumer since the last reset.

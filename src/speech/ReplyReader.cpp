@@ -26,6 +26,7 @@ SynthClient::Handlers ReplyReader::handlers() {
     };
     h.done = [this](const proto::Done &done) {
         m_queue.finish(done.id);
+        m_output.wake();
     };
     h.error = [this](const proto::Error &error) {
         onError(error);
@@ -44,7 +45,9 @@ SynthClient::Handlers ReplyReader::handlers() {
     h.died = [this](int status) {
         // Wake the audio side at once: nothing more is coming for what is queued.
         m_queue.finish(m_queue.generation());
+        // Told before the end of the speech can be: the window says why it stopped.
         emit workerDied(status);
+        m_output.wake();
     };
     return h;
 }
@@ -62,6 +65,8 @@ void ReplyReader::onAudio(proto::Audio &audio) {
     m_timeline.forgetBefore(m_output.heardSamples());
     // Blocks while the queue is full: that is what keeps the worker about a second ahead.
     m_queue.push(audio.id, audio.samples.data(), audio.samples.size());
+    // Written to the server now, not on its next request: a stream that ran dry asks no more.
+    m_output.wake();
 }
 
 void ReplyReader::onError(const proto::Error &error) {
@@ -69,6 +74,7 @@ void ReplyReader::onError(const proto::Error &error) {
         return;
     m_queue.finish(error.id);
     emit synthesisFailed(QString::fromStdString(error.message));
+    m_output.wake();
 }
 
 } // namespace speech

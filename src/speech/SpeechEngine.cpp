@@ -6,6 +6,7 @@
 #include "SynthClient.h"
 #include "VoiceChoice.h"
 
+#include <QAudioDevice>
 #include <QMediaDevices>
 #include <QMetaObject>
 #include <QThread>

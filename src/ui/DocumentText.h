@@ -22,8 +22,7 @@ class QTextDocument;
 
 class DocumentText {
 public:
-    explicit DocumentText(QPlainTextEdit &edit)
-        : m_edit(edit) {}
+    explicit DocumentText(QPlainTextEdit &edit);
 
     QString text() const;
     // Replaces the whole text; the caret goes to the start and the undo history is cleared.

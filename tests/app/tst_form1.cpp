@@ -27,6 +27,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <functional>
 
 namespace {
 
@@ -392,6 +393,64 @@ private slots:
         edit.setTextCursor(selection);
         QTest::keyClick(&edit, Qt::Key_Return);
         QCOMPARE(doc.text(), QString(4098, u'y') + "\r\n" + QString(899, u'y'));
+    }
+
+    // The text is kept between changes and built again in slices while the window is idle:
+    // after every kind of change, asked for at once or after the idle build, it is exactly what
+    // the widget holds.
+    void documentTextFollowsEveryChange() {
+        DocumentEdit edit;
+        DocumentText doc(edit);
+        const auto direct = [&] {
+            return DocumentText::toDocument(*edit.document(), 0, edit.document()->toRawText());
+        };
+        const QString run(3000, u'x');
+        QString line = QStringLiteral("A line of words, ");
+        // Several slices' worth of lines, some long enough to be joined blocks.
+        const QString big = (line.repeated(10) + "\r\n" + run + "\r\n").repeated(400);
+        const std::vector<std::pair<const char *, std::function<void()>>> changes{
+            {"set",
+             [&] {
+                 doc.setText(big);
+             }},
+            {"type at the start",
+             [&] {
+                 QTest::keyClicks(&edit, QStringLiteral("Hi "));
+             }},
+            {"Shift+Enter",
+             [&] {
+                 QTest::keyClick(&edit, Qt::Key_Return, Qt::ShiftModifier);
+             }},
+            {"delete at a join",
+             [&] {
+                 QTextCursor c(edit.document()->findBlockByNumber(3));
+                 edit.setTextCursor(c);
+                 QTest::keyClick(&edit, Qt::Key_Backspace);
+             }},
+            {"append",
+             [&] {
+                 doc.append(QStringLiteral("\r\nThe end.") + run);
+             }},
+            {"undo",
+             [&] {
+                 edit.undo();
+             }},
+            {"clear",
+             [&] {
+                 edit.clear();
+             }},
+        };
+        // Asked for at once, while the idle build is under way, and once it is done.
+        for (const int waitMs : {0, 201, 400}) {
+            for (const auto &[name, change] : changes) {
+                change();
+                QTest::qWait(waitMs);
+                QVERIFY2(
+                    doc.text() == direct(),
+                    qPrintable(
+                        QStringLiteral("%1 after %2 ms").arg(QLatin1String(name)).arg(waitMs)));
+            }
+        }
     }
 
     // Ctrl+V of a long run goes in as short joined blocks: the window lays out only what it

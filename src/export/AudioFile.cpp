@@ -42,6 +42,9 @@ int sndfileFormat(FileFormat format) {
 }
 
 constexpr std::size_t kPendingSamples = 32768;
+// The disk is asked to start writing every so often, so that the fsync of commit() has only the
+// last of the data left to wait for instead of the whole file (0.2 s for an hour of audio).
+constexpr std::size_t kWritebackBytes = 8 << 20;
 
 void putBytes(std::vector<unsigned char> &out, std::size_t at, std::uint64_t value,
               std::size_t count) {
@@ -250,6 +253,12 @@ void PendingAudioFile::writeBytes(const void *data, std::size_t size) {
 void PendingAudioFile::flush() {
     if (m_pending.empty())
         return;
+    m_unsentBytes += m_pending.size() * sizeof(std::int16_t);
+    if (m_unsentBytes >= kWritebackBytes) {
+        // Only starts the writing (of what the encoder has written so far): it does not wait.
+        ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        m_unsentBytes = 0;
+    }
     if (m_format == FileFormat::Wav) {
         if constexpr (std::endian::native == std::endian::big) {
             for (std::int16_t &sample : m_pending)

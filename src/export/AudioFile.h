@@ -83,6 +83,7 @@ private:
     // Audio arrives in blocks of 20 ms; the encoder gets it in larger pieces, which saves a
     // system call per block for WAV.
     std::vector<std::int16_t> m_pending;
+    std::size_t m_unsentBytes = 0; // handed to the file since the disk was last asked to write
     bool m_committed = false;
 };
 

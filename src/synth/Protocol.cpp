@@ -39,14 +39,15 @@ public:
         }
     }
     void restI16(const std::vector<std::int16_t> &s) {
-        const std::size_t at = m_bytes.size();
-        m_bytes.resize(at + s.size() * 2);
-        // Audio is most of what crosses the pipe: copy it whole where the layout is already ours.
+        // Audio is most of what crosses the pipe: copy it whole where the layout is already ours,
+        // into a frame that grows once.
         if constexpr (std::endian::native == std::endian::little) {
-            if (!s.empty())
-                std::memcpy(m_bytes.data() + at, s.data(), s.size() * 2);
+            m_bytes.reserve(m_bytes.size() + s.size() * 2);
+            m_bytes.append(reinterpret_cast<const char *>(s.data()), s.size() * 2);
             return;
         }
+        const std::size_t at = m_bytes.size();
+        m_bytes.resize(at + s.size() * 2);
         for (std::size_t i = 0; i < s.size(); ++i) {
             const auto v = static_cast<std::uint16_t>(s[i]);
             m_bytes[at + 2 * i] = static_cast<char>(v & 0xff);

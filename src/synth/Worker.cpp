@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <malloc.h>
 #include <new>
 #include <stdexcept>
 #include <sys/mman.h>
@@ -237,6 +238,9 @@ void Worker::renderInCopy(std::unique_lock<std::mutex> &lock) {
         m_isCopy = true;
         m_pristine = false;
         ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, kBatchPipeBytes); // refused: only slower
+        // Each block is made and freed again; without this the heap's top is handed back to the
+        // system after every one and faulted in afresh for the next.
+        ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
         return;
     }
     const std::uint64_t id = m_job->id;

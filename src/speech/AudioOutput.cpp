@@ -82,11 +82,21 @@ void AudioOutput::wake() {
     pump();
 }
 
+void AudioOutput::warmUp(int sampleRate) {
+    Locked lock(m_loop);
+    if (m_closing || m_context)
+        return;
+    m_quiet = true;
+    m_idleCorked = true;
+    want(sampleRate);
+}
+
 void AudioOutput::prepare(int sampleRate) {
     if (m_closing)
         return;
     m_idleTimer.stop();
     Locked lock(m_loop);
+    m_quiet = false;
     m_idleCorked = false;
     want(sampleRate);
 }
@@ -334,7 +344,7 @@ void AudioOutput::onDrainDone(bool success) {
 }
 
 void AudioOutput::reportLost(bool everReady) {
-    if (m_closing)
+    if (m_closing || m_quiet)
         return;
     const std::uint64_t generation = m_queue.generation();
     if (!m_queue.finished()) {

@@ -51,6 +51,10 @@ public:
     void wake();
 
 public slots:
+    // Connects to the server and opens a corked stream at `sampleRate` ahead of any request, so
+    // that the first one costs no connecting. A failure here is not reported: the first request
+    // tries again and reports for itself.
+    void warmUp(int sampleRate);
     // A request starts: drop what the server still holds of the last one and have a stream at
     // `sampleRate` ready (connecting if need be) for the first audio.
     void prepare(int sampleRate);
@@ -97,6 +101,7 @@ private:
     int m_streamRate = 0;
     int m_wantedRate = 0;            // 0: nothing to play (stopped, or given up after a failure)
     bool m_idleCorked = false;       // corked after a long quiet spell, not by a pause
+    bool m_quiet = false;            // warming up: a failure is not reported
     quint64 m_drainGeneration = 0;   // generation the pending drain is for
     quint64 m_drainedGeneration = 0; // last generation reported as drained
     quint64 m_failedGeneration = 0;  // last generation reported as failed

@@ -57,6 +57,7 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
             });
     connect(m_output, &AudioOutput::drained, this, &SpeechEngine::onDrained);
     m_audioThread.start();
+    QMetaObject::invokeMethod(m_output, [this] { m_output->warmUp(kDefaultSampleRate); });
 
     m_replies = std::make_unique<ReplyReader>(*m_queue, *m_timeline, *m_output, m_firstAudioSeen);
     connect(m_replies.get(), &ReplyReader::workerReady, this, &SpeechEngine::workerReady,

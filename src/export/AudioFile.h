@@ -80,8 +80,8 @@ private:
     sf_private_tag *m_sound = nullptr;
     int m_sampleRate = 0;
     std::uint64_t m_frames = 0;
-    // Audio arrives in blocks of 20 ms; the encoder gets it in larger pieces, which saves a
-    // system call per block for WAV.
+    // Audio arrives in blocks of up to 1.5 s, and a sentence's last one is often short; the
+    // encoder gets it in larger pieces, which saves system calls for WAV.
     std::vector<std::int16_t> m_pending;
     std::size_t m_unsentBytes = 0; // handed to the file since the disk was last asked to write
     bool m_committed = false;

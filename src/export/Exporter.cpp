@@ -23,10 +23,11 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kCancelPoll{20};
 constexpr std::chrono::milliseconds kProgressInterval{100};
 
-// About two minutes of speech at the default speed, twice what a lane holds: a lane renders half
-// a segment ahead while the file takes the others', and the rest while the file takes its own,
-// so two lanes keep two cores busy. Larger segments would stall the lanes on full queues,
-// smaller ones pay the ~13 ms of a worker's start-up more often.
+// About two minutes of speech at the default speed, one and a half times what a lane holds: a
+// lane renders most of a segment ahead while the file takes the others', and the rest while the
+// file takes its own, so two lanes keep two cores busy. Larger segments would stall the lanes on
+// full queues, smaller ones pay more often for the fork that renders each one and the round trip
+// to ask for it (about 3 ms).
 constexpr qsizetype kSegmentUnitsAtDefaultSpeed = 2000;
 
 // Slower speech makes more audio of the same text: keep the audio per segment about the same.

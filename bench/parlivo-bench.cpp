@@ -213,6 +213,31 @@ void clickToSound(Report &report, const QTemporaryDir &dir) {
                     {}});
     }
 
+    // Gaps: the server running out of audio while more of the request was still to come.
+    {
+        Form1 window;
+        window.show();
+        window.document().setText(prose(20000));
+        QTest::qWait(500);
+        const auto *engine = dynamic_cast<const SpeechEngine *>(&window.talker());
+        const int before = engine ? engine->underruns() : 0;
+        for (int i = 0; i < repeats; ++i) {
+            sink.waitForQuiet();
+            click(window.Command1);
+            QTest::qWait(150 + 23 * i % 100);
+            click(window.Command3);
+        }
+        click(window.Command1);
+        QTest::qWait(10000);
+        click(window.Command3);
+        if (engine) {
+            const double gaps = engine->underruns() - before;
+            report.add({"gaps in the speech (the server ran dry)", "count",
+                        Stats{gaps, gaps, gaps, 1}, "target", Stats{0, 0, 0, 1}, "0",
+                        "20 starts of 150 ms, then 10 s read through"});
+        }
+    }
+
     // Pause, resume and stop in the middle of speech, and ">" after the sound server's stream
     // has been idle for a long while.
     Form1 window;

@@ -188,6 +188,7 @@ void AudioOutput::closeStream() {
     cancelDrain();
     pa_stream_set_state_callback(m_stream, nullptr, nullptr);
     pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
     pa_stream_disconnect(m_stream);
     pa_stream_unref(m_stream);
     m_stream = nullptr;
@@ -210,6 +211,14 @@ void AudioOutput::openStream() {
         [](pa_stream *, void *self) { static_cast<AudioOutput *>(self)->onStreamState(); }, this);
     pa_stream_set_write_callback(
         m_stream, [](pa_stream *, size_t, void *self) { static_cast<AudioOutput *>(self)->pump(); },
+        this);
+    pa_stream_set_underflow_callback(
+        m_stream,
+        [](pa_stream *, void *self) {
+            auto *output = static_cast<AudioOutput *>(self);
+            if (!output->m_paused && !output->m_queue.finished())
+                ++output->m_underruns;
+        },
         this);
     // Playback starts with the first sample written and stops when the buffer runs dry, so
     // nothing but speech is ever queued: a new request is heard on the server's next cycle.

@@ -42,6 +42,9 @@ public:
     // be played (for measuring how quickly pause and stop fall silent). Any thread.
     qint64 lastFrameNs() const { return m_lastFrameNs.load(); }
     qint64 sinkBufferedSamples() const { return m_sinkBuffered.load(); }
+    // Times the server ran out of audio while more of the request was still to come: each one
+    // a gap in the speech. Any thread.
+    int underruns() const { return m_underruns.load(); }
     bool isOpen() const { return m_open.load(); }
 
     // A new request starts: forget the previous one's first frame and position. Any thread.
@@ -112,6 +115,7 @@ private:
     std::atomic<qint64> m_firstFrameNs{0};
     std::atomic<qint64> m_lastFrameNs{0};
     std::atomic<qint64> m_sinkBuffered{0};
+    std::atomic<int> m_underruns{0};
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_closing{false};
 };

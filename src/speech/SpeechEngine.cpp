@@ -285,6 +285,9 @@ qint64 SpeechEngine::lastFrameNs() const {
 qint64 SpeechEngine::sinkBufferedSamples() const {
     return m_output->sinkBufferedSamples();
 }
+int SpeechEngine::underruns() const {
+    return m_output->underruns();
+}
 std::uint64_t SpeechEngine::heardSamples() const {
     return m_output->heardSamples();
 }

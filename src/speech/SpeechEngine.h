@@ -60,6 +60,7 @@ public:
     qint64 firstFrameNs() const; // when the current request's first sample reached the sink
     qint64 lastFrameNs() const;  // when the latest sample reached the sink
     qint64 sinkBufferedSamples() const;
+    int underruns() const;
     std::uint64_t heardSamples() const;
 
 signals:

@@ -247,8 +247,10 @@ private slots:
         engine.resume();
         QVERIFY(waitUntilQuiet(engine, 10000));
         rec.stop();
-        QCOMPARE(rec.loudMs(spokeAt, resumedAt), qint64(0));
-        QVERIFY(rec.loudMs(resumedAt) > 500);
+        // Resumed speech is heard within a few milliseconds, closer than the recording's clock
+        // can tell apart from the moment of the resume.
+        QCOMPARE(rec.loudMs(spokeAt, resumedAt - 50), qint64(0));
+        QVERIFY(rec.loudMs(resumedAt - 50) > 500);
     }
 
     void speedChangeAppliesToTheRest() {

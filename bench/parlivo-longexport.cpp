@@ -78,7 +78,7 @@ int main(int argc, char *argv[]) {
                 double(rssStart) / 1024, double(peakGrowth) / 1024,
                 double(exporter.peakBufferedBytes()) / (1 << 20));
     const bool readsBack = file && std::uint64_t(info.frames) == result.frames;
-    // The queues hold up to 3 MiB per lane; the rest is the workers' pipes and libsndfile.
+    // The queues hold up to 4 MiB per lane; the rest is the workers' pipes and libsndfile.
     const bool bounded = peakGrowth < 64 * 1024;
     if (!readsBack)
         std::printf("FAIL: the file does not read back with the exported length\n");

@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kCancelPoll{20};
 constexpr std::chrono::milliseconds kProgressInterval{100};
 
-// About two minutes of speech at the default speed, one and a half times what a lane holds: a
+// About two minutes of speech at the default speed, a little more than what a lane holds: a
 // lane renders most of a segment ahead while the file takes the others', and the rest while the
 // file takes its own, so two lanes keep two cores busy. Larger segments would stall the lanes on
 // full queues, smaller ones pay more often for the fork that renders each one and the round trip

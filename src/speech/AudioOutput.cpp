@@ -113,7 +113,9 @@ void AudioOutput::pauseOutput() {
 
 void AudioOutput::resumeOutput() {
     Locked lock(m_loop);
-    m_idleCorked = false;
+    // A resume with nothing left to play leaves an idle stream corked.
+    if (!m_queue.finished() || m_drainedGeneration != m_queue.generation())
+        m_idleCorked = false;
     applyCork();
     pump();
 }

@@ -92,10 +92,9 @@ SpeechEngine::~SpeechEngine() {
     // Wake a reader blocked on a full queue before ending the worker it reads from.
     m_queue->close();
     m_client->shutdown();
-    // The output is deleted on its own thread once that thread's event loop has ended, never
-    // from a queued call: closing a sink processes pending events, so a queued delete could run
-    // inside another of its slots (stopOutput() closing the sink) and pull the object away from
-    // under it.
+    // The output is deleted on its own thread once that thread's event loop has ended, so that
+    // none of its queued slots can still be waiting to run on it. (The reader thread, which
+    // wakes it too, has ended with the worker.)
     connect(&m_audioThread, &QThread::finished, m_output, &QObject::deleteLater);
     m_audioThread.quit();
     m_audioThread.wait();

@@ -33,13 +33,13 @@ SinkClock::~SinkClock() {
 }
 
 void SinkClock::listen() {
-    pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
+    pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
     pa_buffer_attr attr{};
     attr.maxlength = std::uint32_t(-1);
     attr.fragsize = kBlock * 2;
     int error = 0;
     pa_simple *in = pa_simple_new(nullptr, "parlivo-bench", PA_STREAM_RECORD, "test.monitor",
-                                  "sink clock", &spec, nullptr, &attr, &error);
+                                  "sink clock", &format, nullptr, &attr, &error);
     if (!in) {
         m_arrived.notify_all();
         return;

@@ -199,10 +199,10 @@ void AudioOutput::closeStream() {
 
 void AudioOutput::openStream() {
     closeStream();
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, std::uint32_t(m_wantedRate), 1};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, std::uint32_t(m_wantedRate), 1};
     pa_proplist *props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_MEDIA_NAME, "Speech");
-    m_stream = pa_stream_new_with_proplist(m_context, "Speech", &spec, nullptr, props);
+    m_stream = pa_stream_new_with_proplist(m_context, "Speech", &format, nullptr, props);
     pa_proplist_free(props);
     if (!m_stream) {
         reportLost(true);

@@ -58,6 +58,9 @@ SpeechEngine::SpeechEngine(QObject *parent, const QString &workerProgram)
     connect(m_output, &AudioOutput::drained, this, &SpeechEngine::onDrained);
     m_audioThread.start();
     QMetaObject::invokeMethod(m_output, [this] { m_output->warmUp(kDefaultSampleRate); });
+    // The first look at the device list connects Qt to the sound server (about 1.5 ms): done
+    // once the window is up rather than on the first click of ">".
+    QTimer::singleShot(0, this, [] { QMediaDevices::defaultAudioOutput(); });
 
     m_replies = std::make_unique<ReplyReader>(*m_queue, *m_timeline, *m_output, m_firstAudioSeen);
     connect(m_replies.get(), &ReplyReader::workerReady, this, &SpeechEngine::workerReady,

@@ -69,6 +69,8 @@ private:
     bool chooseVoice(Job &job, text::Chunk chunk);
     std::set<std::string> espeakVoiceNames();
 
+    // Loads, ahead of any request, what the first one would otherwise wait for.
+    void warmUp();
     void speakChunk(Job &job, std::size_t start, std::u16string chunk);
     bool stillWanted(std::uint64_t id) const { return m_wanted.load() == id; }
     // Renders the current batch request in a forked copy and waits for it to end. Synthesis
